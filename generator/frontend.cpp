@@ -1,0 +1,74 @@
+#include "frontend.h"
+
+#include <fstream>
+#include <ostream>
+
+namespace generator {
+
+namespace {
+
+bool isatoispace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+std::int64_t readcount(const char* text)
+{
+    while (isatoispace(*text)) {
+        ++text;
+    }
+    bool negative = false;
+    if (*text == '+' || *text == '-') {
+        negative = *text == '-';
+        ++text;
+    }
+    std::int64_t magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (magnitude <= maxdigits) {
+            magnitude = magnitude * 10 + (*text - '0');
+        }
+    }
+    if (magnitude > maxdigits) {
+        magnitude = std::int64_t{maxdigits} + 1;
+    }
+    return negative ? -magnitude : magnitude;
+}
+
+std::optional<std::int32_t> digitcount(const char* text)
+{
+    const std::int64_t count = readcount(text);
+    if (count < 0 || count > maxdigits) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(count);
+}
+
+int writestandardoutput(std::ostream& out, std::ostream& err, const std::string& text)
+{
+    out << text << '\n' << std::flush;
+    if (!out) {
+        err << "Cannot write standard output\n";
+        return exitoutput;
+    }
+    return exitsuccess;
+}
+
+int writefile(const char* name, std::ostream& err, const std::string& text)
+{
+    std::ofstream file(name);
+    if (!file.is_open()) {
+        err << "Cannot open " << name << '\n';
+        return exitoutput;
+    }
+    file << text << '\n' << std::flush;
+    file.close();
+    if (!file) {
+        err << "Cannot write " << name << '\n';
+        return exitoutput;
+    }
+    return exitsuccess;
+}
+
+}  // namespace generator

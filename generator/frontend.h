@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// What the two generator programs share: reading the digit count, writing
+// the text, and the exit statuses.
+namespace generator {
+
+enum exitstatus : int {
+    exitsuccess = 0,
+    exitusage = 1,
+    exitoutput = 2,
+    exitoutofmemory = 3,
+};
+
+// The largest N with 38 * ((10 * N) / 3) <= 2^31 - 1: every value of a pass
+// stays in 32 bits up to it.
+inline constexpr std::int32_t maxdigits = 16953818;
+
+inline constexpr std::string_view usagemessage = "usage: pi #DIGITS [FILE]";
+inline constexpr std::string_view rangemessage = "#DIGITS must be between 0 and 16953818\n";
+inline constexpr std::string_view outofmemorymessage = "Out of memory\n";
+
+// Reads text as atoi does (leading white space, an optional sign, digits up
+// to the first non-digit; no digits reads as 0) but without overflow: a
+// magnitude past maxdigits is clamped to maxdigits + 1, so it stays out of
+// range whatever its length.
+std::int64_t readcount(const char* text);
+
+// The count if it is one the programs accept, nothing otherwise.
+std::optional<std::int32_t> digitcount(const char* text);
+
+// Writes text and a line end to out and flushes; on failure reports on err
+// and returns exitoutput.
+int writestandardoutput(std::ostream& out, std::ostream& err, const std::string& text);
+
+// Creates or truncates the named file and writes text and a line end to it;
+// reports a file it cannot open or write on err.
+int writefile(const char* name, std::ostream& err, const std::string& text);
+
+}  // namespace generator

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pidigits.h"
+#include "plainspigot.h"
+#include "spigot.h"
+
+using generator::pidigits;
+using generator::spigot;
+
+namespace {
+
+std::string poll(spigot& digits, int calls)
+{
+    std::string text;
+    for (int i = 0; i < calls; ++i) {
+        text += digits.nextdigit();
+    }
+    return text;
+}
+
+std::string tail(const std::string& text, std::size_t length)
+{
+    return text.substr(text.size() - length);
+}
+
+}  // namespace
+
+TEST(spigot, ZeroDigitsHasNoCellsAndAlwaysHandsOutTheInitialPredigit)
+{
+    spigot digits(0);
+    EXPECT_EQ(poll(digits, 5), "00000");
+    EXPECT_EQ(pidigits(0), "0");
+}
+
+TEST(spigot, ShortTextsStartWithTheHeldZero)
+{
+    EXPECT_EQ(pidigits(1), "02");  // three cells are too few for the 3
+    EXPECT_EQ(pidigits(5), "031415");
+    EXPECT_EQ(pidigits(10), "03141592653");
+}
+
+TEST(spigot, HeldNineIsHandedOutAfterTheDigitBeforeIt)
+{
+    // The sixth and thirteenth digits are raw nines: the call that ends each
+    // run of nines returns the old predigit, the next call the nine.
+    spigot digits(6);
+    EXPECT_EQ(poll(digits, 6), "031415");
+    EXPECT_EQ(digits.nextdigit(), '9');
+    EXPECT_EQ(pidigits(13), "03141592653589");
+}
+
+TEST(spigot, LastCharacterReflectsOnlyThePassesTheTextRuns)
+{
+    EXPECT_EQ(pidigits(32).back(), '4');  // pi has 5 here
+    EXPECT_EQ(tail(pidigits(50), 8), "93993751");  // a 51st pass carries into the held 0
+}
+
+TEST(spigot, RunOfSixNinesComesOutOneCallAtATime)
+{
+    const std::string text = pidigits(768);
+    ASSERT_EQ(text.size(), 769u);
+    EXPECT_EQ(tail(text, 12), "721134999999");
+}
+
+TEST(spigot, CarryTurnsHeldNineIntoZero)
+{
+    // At 361 digits a raw 9 is followed by a raw 10: the predigit 2 comes out
+    // as 3 and the held nine as 0, the last character of the text.
+    spigot digits(361);
+    const std::string text = poll(digits, 362);
+    EXPECT_EQ(tail(text, 6), "590360");
+    EXPECT_EQ(text, pidigits(361));
+}
+
+TEST(spigot, CopiesAdvanceIndependently)
+{
+    const std::string expected = pidigits(768);
+    spigot original(768);
+    spigot fresh = original;
+    EXPECT_EQ(poll(fresh, 769), expected);
+
+    // A copy taken while nines are held carries them with it, and polling
+    // the copy to the end leaves the original where it was.
+    const std::string head = poll(original, 760);
+    spigot midway = original;
+    EXPECT_EQ(head + poll(midway, 9), expected);
+    EXPECT_EQ(head + poll(original, 9), expected);
+}
+
+TEST(spigot, MatchesThePlainLoopForEveryCountUpToAThousand)
+{
+    for (int n = 0; n <= 1000; ++n) {
+        ASSERT_EQ(pidigits(n), testsupport::plainspigotlazy(n)) << "N = " << n;
+    }
+}
+
+TEST(spigot, MatchesThePlainLoopForLargerCounts)
+{
+    for (const int n : {1500, 2718, 3000}) {
+        ASSERT_EQ(pidigits(n), testsupport::plainspigotlazy(n)) << "N = " << n;
+    }
+}

@@ -1,0 +1,107 @@
+#include "runprogram.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testsupport {
+
+namespace {
+
+int openforwrite(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open " + path);
+    }
+    return fd;
+}
+
+}  // namespace
+
+runresult runprogram(const std::string& program, const std::vector<std::string>& args,
+                     const runoptions& options)
+{
+    scratchdirectory captures;
+    const std::string outpath =
+        options.stdoutpath.empty() ? captures.path("stdout") : options.stdoutpath;
+    const std::string errpath = captures.path("stderr");
+    const int outfd = openforwrite(outpath);
+    const int errfd = openforwrite(errpath);
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        ::dup2(outfd, STDOUT_FILENO);
+        ::dup2(errfd, STDERR_FILENO);
+        if (!options.workingdirectory.empty() && ::chdir(options.workingdirectory.c_str()) != 0) {
+            ::_exit(126);
+        }
+        if (options.addressspacelimit != 0) {
+            const rlimit limit{options.addressspacelimit, options.addressspacelimit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(outfd);
+    ::close(errfd);
+
+    int wstatus = 0;
+    while (::waitpid(child, &wstatus, 0) < 0) {
+    }
+    runresult result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    if (options.stdoutpath.empty()) {
+        result.out = readfile(outpath);
+    }
+    result.err = readfile(errpath);
+    return result;
+}
+
+scratchdirectory::scratchdirectory()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "pitest-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a scratch directory");
+    }
+    root = pattern;
+}
+
+scratchdirectory::~scratchdirectory()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+}
+
+std::string readfile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writefile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+}  // namespace testsupport

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct runoptions {
+    // Where standard output goes: a capture file unless this names a path
+    // (such as /dev/full) to open instead.
+    std::string stdoutpath;
+    // Caps the child's address space, in bytes, to make allocations fail.
+    unsigned long long addressspacelimit = 0;
+    std::string workingdirectory;
+};
+
+struct runresult {
+    int status = -1;  // exit status, or -1 if the child did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs a program as a user would, with args after argv[0], and captures its
+// exit status and the bytes it wrote to standard output and standard error.
+runresult runprogram(const std::string& program, const std::vector<std::string>& args,
+                     const runoptions& options = {});
+
+// A fresh empty directory under the system's temporary directory, removed
+// with everything in it when the object goes.
+class scratchdirectory {
+public:
+    scratchdirectory();
+    ~scratchdirectory();
+    scratchdirectory(const scratchdirectory&) = delete;
+    scratchdirectory& operator=(const scratchdirectory&) = delete;
+
+    std::string path(const std::string& name) const { return root + "/" + name; }
+    const std::string& str() const { return root; }
+
+private:
+    std::string root;
+};
+
+std::string readfile(const std::string& path);
+void writefile(const std::string& path, const std::string& bytes);
+bool exists(const std::string& path);
+
+// True in a build with AddressSanitizer, whose shadow memory needs more
+// address space than any cap that makes a real allocation fail.
+constexpr bool addresssanitized =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#else
+    false;
+#endif
+
+}  // namespace testsupport
