@@ -66,8 +66,8 @@ TEST(spigot, RunOfSixNinesComesOutOneCallAtATime)
 
 TEST(spigot, CarryTurnsHeldNineIntoZero)
 {
-    // At 361 digits a raw 9 is followed by a raw 10: the predigit 2 comes out
-    // as 3 and the held nine as 0, the last character of the text.
+    // At 361 digits the 362nd pass's raw 10 follows a raw 9: the predigit 5
+    // comes out as 6 and the held nine as 0, the last character of the text.
     spigot digits(361);
     const std::string text = poll(digits, 362);
     EXPECT_EQ(tail(text, 6), "590360");

@@ -1,0 +1,19 @@
+#ifndef BUFFER_COMPUTEPI_H
+#define BUFFER_COMPUTEPI_H
+
+#include <stdint.h>
+
+enum computepiresult {
+    computepi_ok = 0,
+    computepi_outofmemory = 1,
+};
+
+/* Writes the digit text for a count of N into buffer, followed by a zero
+   byte: "0", then pi from the 3, after exactly N passes of a spigot of
+   (10 * N) / 3 cells. Nines still held after the last pass are dropped, so
+   the text has at most N + 1 characters; buffer must hold N + 2 bytes.
+   0 <= N <= 16953818. Returns computepi_outofmemory, having written
+   nothing, when its working memory cannot be allocated. */
+int computepi(int32_t ndigits, char* buffer);
+
+#endif

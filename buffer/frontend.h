@@ -1,0 +1,41 @@
+#ifndef BUFFER_FRONTEND_H
+#define BUFFER_FRONTEND_H
+
+#include <stdint.h>
+
+/* What the two buffer programs share: reading the digit count, writing the
+   text, the messages and the exit statuses. */
+
+enum {
+    status_success = 0,
+    status_usage = 1,
+    status_output = 2,
+    status_outofmemory = 3,
+};
+
+/* The largest N with 38 * ((10 * N) / 3) <= 2^31 - 1: every value of a pass
+   stays in 32 bits up to it. */
+#define PI_MAXDIGITS 16953818
+
+#define PI_USAGE "usage: pi #DIGITS [FILE]"
+#define PI_RANGE "#DIGITS must be between 0 and 16953818\n"
+#define PI_OUTOFMEMORY "Out of memory\n"
+
+/* Reads text as atoi does (leading white space, an optional sign, digits to
+   the first non-digit, no digits reading as 0) without overflowing, and
+   stores the count in *ndigits. Returns 0 when the count is negative or
+   above PI_MAXDIGITS. */
+int parsedigitcount(const char* text, int32_t* ndigits);
+
+/* Computes the text for ndigits into a heap buffer it allocates, for the
+   caller to free. Returns NULL when memory runs out. */
+char* computetext(int32_t ndigits);
+
+/* Writes text and a line end to standard output and flushes it. Returns an
+   exit status, having reported a failure on standard error. */
+int printtext(const char* text);
+
+/* Creates or truncates the named file and writes text and a line end. */
+int savetext(const char* name, const char* text);
+
+#endif

@@ -1,0 +1,167 @@
+// The four programs as a user runs them: bytes on standard output and
+// standard error, files, exit statuses.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runprogram.h"
+
+using testsupport::exists;
+using testsupport::readfile;
+using testsupport::runoptions;
+using testsupport::runprogram;
+using testsupport::scratchdirectory;
+using testsupport::writefile;
+
+namespace {
+
+struct program {
+    const char* name;
+    std::string path;
+    bool prints;        // false for the discarding programs
+    std::string usage;  // the generator programs end it with a line end
+    std::string six;    // the text for N = 6, which differs at its end
+};
+
+void PrintTo(const program& p, std::ostream* os) { *os << p.name; }
+
+const program programs[] = {
+    {"pi_generator", PI_GENERATOR, true, "usage: pi #DIGITS [FILE]\n", "0314159"},
+    {"pi_generator_discard", PI_GENERATOR_DISCARD, false, "usage: pi #DIGITS [FILE]\n", ""},
+    {"pi_buffer", PI_BUFFER, true, "usage: pi #DIGITS [FILE]", "031415"},
+    {"pi_buffer_discard", PI_BUFFER_DISCARD, false, "usage: pi #DIGITS [FILE]", ""},
+};
+
+const std::string outofrange = "#DIGITS must be between 0 and 16953818\n";
+
+class everyprogram : public ::testing::TestWithParam<program> {
+protected:
+    testsupport::runresult run(const std::vector<std::string>& args, const runoptions& options = {})
+    {
+        return runprogram(GetParam().path, args, options);
+    }
+    scratchdirectory scratch;
+};
+
+class printingprogram : public everyprogram {};
+class discardingprogram : public everyprogram {};
+
+std::string nameof(const ::testing::TestParamInfo<program>& info) { return info.param.name; }
+
+}  // namespace
+
+TEST_P(everyprogram, MissingCountPrintsUsage)
+{
+    const auto result = run({});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, GetParam().usage);
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_P(everyprogram, CountOutOfRangeIsRejectedBeforeAnyOutput)
+{
+    const std::string file = scratch.path("out.txt");
+    const std::string kept = scratch.path("kept.txt");
+    writefile(kept, "kept");
+    for (const char* count : {"-1", "16953819", "4294967297", "-99999999999999999999"}) {
+        const auto tostdout = run({count});
+        EXPECT_EQ(tostdout.status, 1) << count;
+        EXPECT_EQ(tostdout.err, outofrange) << count;
+        EXPECT_EQ(tostdout.out, "") << count;
+
+        EXPECT_EQ(run({count, file}).status, 1);
+        EXPECT_FALSE(exists(file));
+        EXPECT_EQ(run({count, kept}).status, 1);
+        EXPECT_EQ(readfile(kept), "kept");
+    }
+}
+
+TEST_P(everyprogram, OutOfMemoryIsReportedWithoutOutput)
+{
+    if (testsupport::addresssanitized) {
+        GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the cap";
+    }
+    // The largest count needs over 200 MB of cells; cap the process at 64 MB.
+    runoptions capped;
+    capped.addressspacelimit = 64ull << 20;
+    const std::string file = scratch.path("out.txt");
+    const auto tofile = run({"16953818", file}, capped);
+    EXPECT_EQ(tofile.status, 3);
+    EXPECT_EQ(tofile.err, "Out of memory\n");
+    EXPECT_EQ(tofile.out, "");
+    EXPECT_FALSE(exists(file));
+
+    const auto tostdout = run({"16953818"}, capped);
+    EXPECT_EQ(tostdout.status, 3);
+    EXPECT_EQ(tostdout.out, "");
+}
+
+TEST_P(printingprogram, PrintsTextAndLineEnd)
+{
+    const auto ten = run({"10"});
+    EXPECT_EQ(ten.status, 0);
+    EXPECT_EQ(ten.out, "03141592653\n");
+    EXPECT_EQ(ten.err, "");
+
+    EXPECT_EQ(run({"0"}).out, "0\n");
+    EXPECT_EQ(run({"abc"}).out, "0\n");
+    EXPECT_EQ(run({" +6x"}).out, GetParam().six + "\n");
+}
+
+TEST_P(printingprogram, WritesFileReplacingItsContents)
+{
+    const std::string file = scratch.path("out.txt");
+    writefile(file, "an older and much longer content than the digits\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"5", file}, std::vector<std::string>{"5", file, "extra"}}) {
+        const auto result = run(args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(readfile(file), "031415\n");
+    }
+}
+
+TEST_P(printingprogram, FileThatCannotBeOpenedIsReported)
+{
+    const std::string file = scratch.path("no/such/directory/out.txt");
+    const auto result = run({"5", file});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "Cannot open " + file + "\n");
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_P(printingprogram, FailedWritesAreReported)
+{
+    const auto full = run({"100", "/dev/full"});
+    EXPECT_EQ(full.status, 2);
+    EXPECT_EQ(full.err, "Cannot write /dev/full\n");
+
+    runoptions tofull;
+    tofull.stdoutpath = "/dev/full";
+    const auto standard = run({"100"}, tofull);
+    EXPECT_EQ(standard.status, 2);
+    EXPECT_EQ(standard.err, "Cannot write standard output\n");
+}
+
+TEST_P(discardingprogram, WritesNothingAndLeavesFileAlone)
+{
+    const std::string absent = scratch.path("absent.txt");
+    const auto result = run({"1000", absent});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(exists(absent));
+
+    const std::string present = scratch.path("present.txt");
+    writefile(present, "kept");
+    EXPECT_EQ(run({"20", present}).status, 0);
+    EXPECT_EQ(readfile(present), "kept");
+}
+
+INSTANTIATE_TEST_SUITE_P(all, everyprogram, ::testing::ValuesIn(programs), nameof);
+INSTANTIATE_TEST_SUITE_P(printing, printingprogram,
+                         ::testing::Values(programs[0], programs[2]), nameof);
+INSTANTIATE_TEST_SUITE_P(discarding, discardingprogram,
+                         ::testing::Values(programs[1], programs[3]), nameof);
