@@ -16,4 +16,8 @@ enum computepiresult {
    nothing, when its working memory cannot be allocated. */
 int computepi(int32_t ndigits, char* buffer);
 
+/* The same with a given kernel, which this processor must support. */
+struct batchkernel;
+int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffer);
+
 #endif

@@ -1,0 +1,47 @@
+/* Picks the widest kernel the processor can run. Nothing but the processor
+   decides: no option or environment variable changes the choice. Built
+   with the default flags, so the checks themselves run anywhere. */
+#include "kernels.h"
+
+static int alwayssupported(void) { return 1; }
+
+static const struct batchkernel portable = {
+    "portable", portablepasses, alwayssupported, runbatchportable, divideportable,
+};
+
+#if defined(PI_X86_KERNELS)
+static int avx2supported(void)
+{
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+static int avx512supported(void) { return __builtin_cpu_supports("avx512f"); }
+
+static const struct batchkernel avx2 = {
+    "avx2", avx2passes, avx2supported, runbatchavx2, divideavx2,
+};
+
+static const struct batchkernel avx512 = {
+    "avx512", avx512passes, avx512supported, runbatchavx512, divideavx512,
+};
+#endif
+
+/* From narrowest to widest. */
+const struct batchkernel* const batchkernels[] = {
+    &portable,
+#if defined(PI_X86_KERNELS)
+    &avx2,
+    &avx512,
+#endif
+};
+const int32_t batchkernelcount = (int32_t)(sizeof batchkernels / sizeof batchkernels[0]);
+
+const struct batchkernel* fastestkernel(void)
+{
+    for (int32_t i = batchkernelcount - 1; i > 0; --i) {
+        if (batchkernels[i]->supported()) {
+            return batchkernels[i];
+        }
+    }
+    return &portable;
+}

@@ -1,0 +1,46 @@
+#ifndef BUFFER_KERNELS_H
+#define BUFFER_KERNELS_H
+
+#include <stdint.h>
+
+#include "spigotbatch.h"
+
+/* One way of running a batch of passes, built for one instruction set. */
+struct batchkernel {
+    const char* name;
+    /* Passes per batch: the lanes of all the vectors it keeps in flight. */
+    int32_t passes;
+    /* Whether this processor can run it. */
+    int (*supported)(void);
+    /* Runs `passes` passes over the batch's cells and stores, per pass, the
+       carry it took out of cell 0 (see spigotbatch.h). */
+    void (*runbatch)(struct spigotbatch* batch, double* carries);
+    /* The kernel's exact division on its own, for tests: quotients[i] =
+       floor(x[i] / d) given reciprocals[i] = 1 / d. count is a multiple
+       of 8. */
+    void (*divide)(const double* x, const double* reciprocals, double* quotients, int32_t count);
+};
+
+/* Every kernel this build has, the portable one first. */
+extern const struct batchkernel* const batchkernels[];
+extern const int32_t batchkernelcount;
+
+/* The fastest kernel this processor supports. */
+const struct batchkernel* fastestkernel(void);
+
+/* The kernels themselves, each in a file built for its instruction set. */
+enum {
+    portablepasses = 64,
+    avx2passes = 24,
+    avx512passes = 64,
+};
+void runbatchportable(struct spigotbatch* batch, double* carries);
+void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count);
+#if defined(PI_X86_KERNELS)
+void runbatchavx2(struct spigotbatch* batch, double* carries);
+void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count);
+void runbatchavx512(struct spigotbatch* batch, double* carries);
+void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count);
+#endif
+
+#endif

@@ -1,0 +1,49 @@
+#ifndef BUFFER_SPIGOTBATCH_H
+#define BUFFER_SPIGOTBATCH_H
+
+#include <stdint.h>
+
+/* The spigot's state as the batched kernels see it.
+
+   A batch runs P passes together, pass k + 1 one cell behind pass k: at
+   each step the P passes work on P neighbouring cells, each with its own
+   carry, so the P carry chains are independent and fill vector lanes. A
+   step's cells move up one lane for the next step; one untouched cell
+   enters at the bottom lane and one finished cell leaves at the top.
+
+   Cells are doubles (every value is an integer below 2^31, see
+   exactdivision.h). The arrays are padded by BATCH_PADDING cells on both
+   sides so that filling and draining the pipeline need no special case:
+   - above the top cell, zero cells meet zero carries and stay zero;
+   - below cell 0, cells with multiplier 1 and divisor 1 pass a carry on
+     unchanged, so a pass that has finished keeps its carry to the end.
+   Cell 0 itself runs with divisor 1 like the cells below it: each pass
+   hands out 10 * A[1] + carry whole and leaves a zero behind. Cell 0 is a
+   pass's last cell, so nothing else depends on it, and finishbatch() puts
+   the units back in, pass by pass, once the batch is done. */
+
+/* At least the largest batch of any kernel. */
+#define BATCH_PADDING 128
+
+struct spigotbatch {
+    int32_t cellcount;
+    /* Indexed from -BATCH_PADDING to cellcount + BATCH_PADDING - 1. */
+    double* cells;
+    /* max(j, 0): cell j's multiplier is index + 1, its divisor index + multiplier. */
+    double* indices;
+    /* 1 / (2 max(j, 0) + 1), rounded. */
+    double* reciprocals;
+    double* block;
+};
+
+/* Sets up cellcount cells of 2 and their tables: 24 bytes a cell. Returns 0
+   when memory runs out. */
+int openbatch(struct spigotbatch* batch, int32_t cellcount);
+void closebatch(struct spigotbatch* batch);
+
+/* After a kernel has run `passes` passes: turns the carries each pass took
+   out of cell 0 into the passes' raw digits, 0 to 10, and restores cell 0. */
+void finishbatch(struct spigotbatch* batch, const double* carries, int32_t passes,
+                 uint8_t* digits);
+
+#endif

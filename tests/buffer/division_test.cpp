@@ -1,0 +1,107 @@
+// The kernels' exact division by a reciprocal, at the edges of its claim:
+// x = k*d - 1, k*d, k*d + 1 over the whole range of divisors the data model
+// has and of quotients a pass produces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "eachkernel.h"
+#include "exactdivision.h"
+
+namespace {
+
+constexpr std::int64_t maxx = 2147483647;  // x < 2^31
+constexpr std::int64_t maxdivisor = EXACTDIVISION_MAXDIVISOR;
+constexpr std::int64_t maxquotient = EXACTDIVISION_MAXQUOTIENT;
+// The largest divisor a pass uses, at 16953818 digits.
+constexpr std::int64_t largestcelldivisor = 2 * 56512726 - 1;
+
+// Collects divisions and checks them in one call of the kernel's divide.
+class divisionchecker {
+public:
+    explicit divisionchecker(const batchkernel* kernel) : kernel(kernel) {}
+
+    // The boundaries around every multiple k*d for the given quotients.
+    void addboundaries(std::int64_t d, std::int64_t fromk, std::int64_t tok)
+    {
+        const std::int64_t lastk = std::min({tok, maxquotient + 1, maxx / d});
+        for (std::int64_t k = fromk; k <= lastk; ++k) {
+            for (const std::int64_t x : {k * d - 1, k * d, k * d + 1}) {
+                if (x >= 0 && x <= maxx && x / d <= maxquotient) {
+                    xs.push_back(static_cast<double>(x));
+                    reciprocals.push_back(1.0 / static_cast<double>(d));
+                    expected.push_back(static_cast<double>(x / d));
+                }
+            }
+        }
+        if (xs.size() > 1 << 16) {
+            check();
+        }
+    }
+
+    void check()
+    {
+        while (xs.size() % 8 != 0) {  // divide takes whole vectors
+            xs.push_back(0.0);
+            reciprocals.push_back(1.0);
+            expected.push_back(0.0);
+        }
+        std::vector<double> quotients(xs.size());
+        kernel->divide(xs.data(), reciprocals.data(), quotients.data(),
+                       static_cast<int32_t>(xs.size()));
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+            ASSERT_EQ(quotients[i], expected[i])
+                << kernel->name << ": " << xs[i] << " / " << 1.0 / reciprocals[i];
+        }
+        xs.clear();
+        reciprocals.clear();
+        expected.clear();
+    }
+
+private:
+    const batchkernel* kernel;
+    std::vector<double> xs, reciprocals, expected;
+};
+
+class exactdivision : public eachkernel {};
+
+}  // namespace
+
+TEST_P(exactdivision, SmallDivisorsOverEveryQuotient)
+{
+    divisionchecker checker(GetParam());
+    for (std::int64_t d = 1; d <= 4096; ++d) {
+        checker.addboundaries(d, 0, maxquotient + 1);
+    }
+    checker.check();
+}
+
+TEST_P(exactdivision, DivisorsAcrossTheWholeRangeOverPassQuotients)
+{
+    // A pass's quotients are at most 108; also take each divisor's largest.
+    divisionchecker checker(GetParam());
+    auto both = [&](std::int64_t d) {
+        checker.addboundaries(d, 0, 120);
+        const std::int64_t top = std::min(maxquotient, maxx / d);
+        checker.addboundaries(d, top - 1, top + 1);
+    };
+    for (std::int64_t d = 4097; d <= maxdivisor; d += 7919) {
+        both(d);
+    }
+    for (std::int64_t power = 4096; power <= maxdivisor; power *= 2) {
+        for (std::int64_t d = power - 3; d <= power + 3 && d <= maxdivisor; ++d) {
+            both(d);
+        }
+    }
+    for (std::int64_t d = largestcelldivisor - 2000; d <= largestcelldivisor + 2; ++d) {
+        both(d);
+    }
+    for (std::int64_t d = maxdivisor - 2000; d <= maxdivisor; ++d) {
+        both(d);
+    }
+    checker.check();
+}
+
+INSTANTIATE_FOR_EACH_KERNEL(exactdivision);

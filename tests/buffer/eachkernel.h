@@ -1,0 +1,32 @@
+#pragma once
+
+// Runs a test once per kernel this build has, named after the kernel, and
+// skips the kernels this processor cannot run.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "kernels/kernels.h"
+
+inline void PrintTo(const batchkernel* kernel, std::ostream* os) { *os << kernel->name; }
+
+class eachkernel : public ::testing::TestWithParam<const batchkernel*> {
+protected:
+    void SetUp() override
+    {
+        if (!GetParam()->supported()) {
+            GTEST_SKIP() << GetParam()->name << " is not supported by this processor";
+        }
+    }
+};
+
+inline std::string kernelname(const ::testing::TestParamInfo<const batchkernel*>& info)
+{
+    return info.param->name;
+}
+
+#define INSTANTIATE_FOR_EACH_KERNEL(suite)                                                     \
+    INSTANTIATE_TEST_SUITE_P(all, suite,                                                       \
+                             ::testing::ValuesIn(batchkernels, batchkernels + batchkernelcount), \
+                             kernelname)

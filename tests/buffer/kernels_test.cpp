@@ -1,0 +1,81 @@
+// Every kernel this build has, run directly whether or not the dispatch
+// would pick it, against the plain loop.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "computepi.h"
+#include "eachkernel.h"
+#include "plainspigot.h"
+
+namespace {
+
+std::string computetextwith(const batchkernel* kernel, int n)
+{
+    std::vector<char> buffer(static_cast<std::size_t>(n) + 2, '#');
+    EXPECT_EQ(computepiwith(kernel, n, buffer.data()), computepi_ok);
+    return buffer.data();
+}
+
+std::vector<const batchkernel*> supportedkernels()
+{
+    std::vector<const batchkernel*> kernels;
+    for (int32_t i = 0; i < batchkernelcount; ++i) {
+        if (batchkernels[i]->supported()) {
+            kernels.push_back(batchkernels[i]);
+        }
+    }
+    return kernels;
+}
+
+class textperkernel : public eachkernel {};
+
+}  // namespace
+
+TEST(kernels, EverySupportedKernelMatchesThePlainLoopUpToAThousand)
+{
+    const auto kernels = supportedkernels();
+    ASSERT_FALSE(kernels.empty());
+    for (int n = 0; n <= 1000; ++n) {
+        const std::string expected = testsupport::plainspigot(n, n);
+        for (const batchkernel* kernel : kernels) {
+            ASSERT_EQ(computetextwith(kernel, n), expected) << kernel->name << ", N = " << n;
+        }
+    }
+}
+
+TEST(kernels, DispatchPicksTheWidestSupportedKernel)
+{
+    const auto kernels = supportedkernels();
+    EXPECT_EQ(fastestkernel(), kernels.back());
+}
+
+TEST_P(textperkernel, MatchesThePlainLoopAroundMultiplesOfItsBatch)
+{
+    const int32_t passes = GetParam()->passes;
+    for (const int32_t batches : {1, 2, 3, 16, 40}) {
+        for (const int32_t offset : {-1, 0, 1}) {
+            const int32_t n = batches * passes + offset;
+            ASSERT_EQ(computetextwith(GetParam(), n), testsupport::plainspigot(n, n))
+                << "N = " << n;
+        }
+    }
+}
+
+TEST_P(textperkernel, MatchesThePlainLoopForLargerCounts)
+{
+    for (const int32_t n : {3001, 5000}) {
+        ASSERT_EQ(computetextwith(GetParam(), n), testsupport::plainspigot(n, n)) << "N = " << n;
+    }
+}
+
+TEST_P(textperkernel, PipelineThatNeverFillsStillMatches)
+{
+    // Fewer cells than passes in a batch: the pipeline never fills.
+    for (const int32_t n : {1, 2, 3, 7, 19}) {
+        ASSERT_EQ(computetextwith(GetParam(), n), testsupport::plainspigot(n, n)) << "N = " << n;
+    }
+}
+
+INSTANTIATE_FOR_EACH_KERNEL(textperkernel);
