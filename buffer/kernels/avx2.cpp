@@ -11,7 +11,8 @@
 
 enum {
     width = 4,
-    /* Two registers per vector of passes, out of sixteen. */
+    /* More vectors than registers pairs: the few spills cost less than
+       the latency fewer vectors would leave uncovered. */
     vectors = avx2passes / width,
 };
 

@@ -30,9 +30,9 @@ const struct batchkernel* fastestkernel(void);
 
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {
-    portablepasses = 64,
-    avx2passes = 24,
-    avx512passes = 64,
+    portablepasses = 32,
+    avx2passes = 32,
+    avx512passes = 96,
 };
 void runbatchportable(struct spigotbatch* batch, double* carries);
 void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count);

@@ -1,0 +1,61 @@
+// computepi with each kernel against the plain loop, in cell updates per
+// second (passes x cells). Compare rates for one count within one run.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "computepi.h"
+#include "kernels/kernels.h"
+#include "plainspigot.h"
+
+namespace {
+
+const std::vector<std::int64_t> counts = {1000, 5000, 20000};
+
+void setcellrate(benchmark::State& state, std::int64_t ndigits)
+{
+    const double cellupdates = static_cast<double>(ndigits) * static_cast<double>(ndigits * 10 / 3);
+    state.counters["cell_updates"] =
+        benchmark::Counter(cellupdates, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void plainloop(benchmark::State& state)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(testsupport::plainspigot(n, n));
+    }
+    setcellrate(state, n);
+}
+
+void kernel(benchmark::State& state, const batchkernel* kernel)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
+    for (auto _ : state) {
+        computepiwith(kernel, n, buffer.data());
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    setcellrate(state, n);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::RegisterBenchmark("plainloop", plainloop)
+        ->ArgsProduct({counts})
+        ->Unit(benchmark::kMillisecond);
+    for (int32_t i = 0; i < batchkernelcount; ++i) {
+        if (batchkernels[i]->supported()) {
+            benchmark::RegisterBenchmark(batchkernels[i]->name, kernel, batchkernels[i])
+                ->ArgsProduct({counts})
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
