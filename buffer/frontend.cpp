@@ -30,17 +30,26 @@ int parsedigitcount(const char* text, int32_t* ndigits)
     return 1;
 }
 
-char* computetext(int32_t ndigits)
+int computetext(int argc, char** argv, char** text)
 {
-    char* text = (char*)malloc((size_t)ndigits + 2);
-    if (text == NULL) {
-        return NULL;
+    *text = NULL;
+    if (argc < 2) {
+        fputs("usage: pi #DIGITS [FILE]", stderr);
+        return status_usage;
     }
-    if (computepi(ndigits, text) != computepi_ok) {
-        free(text);
-        return NULL;
+    int32_t ndigits = 0;
+    if (!parsedigitcount(argv[1], &ndigits)) {
+        fputs("#DIGITS must be between 0 and 16953818\n", stderr);
+        return status_usage;
     }
-    return text;
+    char* buffer = (char*)malloc((size_t)ndigits + 2);
+    if (buffer == NULL || computepi(ndigits, buffer) != computepi_ok) {
+        free(buffer);
+        fputs("Out of memory\n", stderr);
+        return status_outofmemory;
+    }
+    *text = buffer;
+    return status_success;
 }
 
 int printtext(const char* text)

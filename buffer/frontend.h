@@ -17,19 +17,17 @@ enum {
    stays in 32 bits up to it. */
 #define PI_MAXDIGITS 16953818
 
-#define PI_USAGE "usage: pi #DIGITS [FILE]"
-#define PI_RANGE "#DIGITS must be between 0 and 16953818\n"
-#define PI_OUTOFMEMORY "Out of memory\n"
-
 /* Reads text as atoi does (leading white space, an optional sign, digits to
    the first non-digit, no digits reading as 0) without overflowing, and
    stores the count in *ndigits. Returns 0 when the count is negative or
    above PI_MAXDIGITS. */
 int parsedigitcount(const char* text, int32_t* ndigits);
 
-/* Computes the text for ndigits into a heap buffer it allocates, for the
-   caller to free. Returns NULL when memory runs out. */
-char* computetext(int32_t ndigits);
+/* Checks the command line and computes the text for its digit count into
+   a heap buffer, stored in *text for the caller to free. On a missing count,
+   a count out of range or memory running out, reports on standard error and
+   returns the exit status, with *text NULL; otherwise status_success. */
+int computetext(int argc, char** argv, char** text);
 
 /* Writes text and a line end to standard output and flushes it. Returns an
    exit status, having reported a failure on standard error. */

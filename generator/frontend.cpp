@@ -1,11 +1,18 @@
 #include "frontend.h"
 
 #include <fstream>
+#include <new>
 #include <ostream>
+
+#include "pidigits.h"
 
 namespace generator {
 
 namespace {
+
+constexpr const char* usagemessage = "usage: pi #DIGITS [FILE]";
+constexpr const char* rangemessage = "#DIGITS must be between 0 and 16953818\n";
+constexpr const char* outofmemorymessage = "Out of memory\n";
 
 bool isatoispace(char c)
 {
@@ -43,6 +50,26 @@ std::optional<std::int32_t> digitcount(const char* text)
         return std::nullopt;
     }
     return static_cast<std::int32_t>(count);
+}
+
+int buildtext(int argc, char** argv, std::ostream& err, std::string& text)
+{
+    if (argc <= 1) {
+        err << usagemessage << std::endl;
+        return exitusage;
+    }
+    const std::optional<std::int32_t> count = digitcount(argv[1]);
+    if (!count) {
+        err << rangemessage;
+        return exitusage;
+    }
+    try {
+        text = pidigits(*count);
+    } catch (const std::bad_alloc&) {
+        err << outofmemorymessage;
+        return exitoutofmemory;
+    }
+    return exitsuccess;
 }
 
 int writestandardoutput(std::ostream& out, std::ostream& err, const std::string& text)

@@ -4,7 +4,6 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
-#include <string_view>
 
 // What the two generator programs share: reading the digit count, writing
 // the text, and the exit statuses.
@@ -21,10 +20,6 @@ enum exitstatus : int {
 // stays in 32 bits up to it.
 inline constexpr std::int32_t maxdigits = 16953818;
 
-inline constexpr std::string_view usagemessage = "usage: pi #DIGITS [FILE]";
-inline constexpr std::string_view rangemessage = "#DIGITS must be between 0 and 16953818\n";
-inline constexpr std::string_view outofmemorymessage = "Out of memory\n";
-
 // Reads text as atoi does (leading white space, an optional sign, digits up
 // to the first non-digit; no digits reads as 0) but without overflow: a
 // magnitude past maxdigits is clamped to maxdigits + 1, so it stays out of
@@ -33,6 +28,11 @@ std::int64_t readcount(const char* text);
 
 // The count if it is one the programs accept, nothing otherwise.
 std::optional<std::int32_t> digitcount(const char* text);
+
+// Checks the command line and builds the text for its digit count. On a
+// missing count, a count out of range or memory running out, reports on err
+// and returns the exit status; otherwise returns exitsuccess.
+int buildtext(int argc, char** argv, std::ostream& err, std::string& text);
 
 // Writes text and a line end to out and flushes; on failure reports on err
 // and returns exitoutput.
