@@ -70,12 +70,4 @@ TEST_P(textperkernel, MatchesThePlainLoopForLargerCounts)
     }
 }
 
-TEST_P(textperkernel, PipelineThatNeverFillsStillMatches)
-{
-    // Fewer cells than passes in a batch: the pipeline never fills.
-    for (const int32_t n : {1, 2, 3, 7, 19}) {
-        ASSERT_EQ(computetextwith(GetParam(), n), testsupport::plainspigot(n, n)) << "N = " << n;
-    }
-}
-
 INSTANTIATE_FOR_EACH_KERNEL(textperkernel);
