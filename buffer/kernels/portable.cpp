@@ -35,8 +35,7 @@ void runbatchportable(struct spigotbatch* batch, double* carries)
     }
 }
 
-void divideportable(const double* x, const double* reciprocals, double* quotients,
-                           int32_t count)
+void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count)
 {
     for (int32_t i = 0; i < count; ++i) {
         quotients[i] = exactquotient(x[i], reciprocals[i]);
