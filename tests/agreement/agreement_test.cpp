@@ -9,9 +9,13 @@
 #include "computepi.h"
 #include "pidigits.h"
 
+#if !defined(PI_AGREEMENT_SWEEP)
+#define PI_AGREEMENT_SWEEP 1000
+#endif
+
 TEST(agreement, BufferTextIsTheGeneratorTextUpToItsLastCharacter)
 {
-    for (int n = 0; n <= 1000; ++n) {
+    for (int n = 0; n <= PI_AGREEMENT_SWEEP; ++n) {
         std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
         ASSERT_EQ(computepi(n, buffer.data()), computepi_ok);
         const std::string fromBuffer = buffer.data();

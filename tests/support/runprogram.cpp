@@ -37,6 +37,9 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
     const int errfd = openforwrite(errpath);
 
     std::vector<char*> argv;
+    for (const std::string& word : options.launcher) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -55,10 +58,16 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
             ::_exit(126);
         }
         if (options.addressspacelimit != 0) {
-            const rlimit limit{options.addressspacelimit, options.addressspacelimit};
+            // rlim_t is 32 bits on 32-bit targets; callers keep the cap below 4 GiB.
+            const auto cap = static_cast<rlim_t>(options.addressspacelimit);
+            const rlimit limit{cap, cap};
             ::setrlimit(RLIMIT_AS, &limit);
         }
-        ::execv(program.c_str(), argv.data());
+        if (options.launcher.empty()) {
+            ::execv(argv[0], argv.data());
+        } else {
+            ::execvp(argv[0], argv.data());
+        }
         ::_exit(127);
     }
     ::close(outfd);

@@ -12,6 +12,9 @@ struct runoptions {
     // Caps the child's address space, in bytes, to make allocations fail.
     unsigned long long addressspacelimit = 0;
     std::string workingdirectory;
+    // Runs the program through this command (an emulator and its
+    // arguments) when the tests are built for another processor.
+    std::vector<std::string> launcher;
 };
 
 struct runresult {
@@ -47,11 +50,18 @@ bool exists(const std::string& path);
 
 // True in a build with AddressSanitizer, whose shadow memory needs more
 // address space than any cap that makes a real allocation fail.
-constexpr bool addresssanitized =
+// GCC says so with __SANITIZE_ADDRESS__, Clang only through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
-    true;
+#define TESTSUPPORT_ADDRESS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESTSUPPORT_ADDRESS_SANITIZED 1
+#endif
+#endif
+#if defined(TESTSUPPORT_ADDRESS_SANITIZED)
+constexpr bool addresssanitized = true;
 #else
-    false;
+constexpr bool addresssanitized = false;
 #endif
 
 }  // namespace testsupport
