@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -30,16 +31,42 @@ std::int64_t readcount(const char* text);
 std::optional<std::int32_t> digitcount(const char* text);
 
 // Checks the command line and builds the text for its digit count. On a
-// missing count, a count out of range or memory running out, reports on err
-// and returns the exit status; otherwise returns exitsuccess.
+// missing count or a count out of range, reports on err and returns the
+// exit status; otherwise returns exitsuccess.
 int buildtext(int argc, char** argv, std::ostream& err, std::string& text);
 
 // Writes text and a line end to out and flushes; on failure reports on err
 // and returns exitoutput.
 int writestandardoutput(std::ostream& out, std::ostream& err, const std::string& text);
 
-// Creates or truncates the named file and writes text and a line end to it;
-// reports a file it cannot open or write on err.
+// Writes text and a line end to the named file; reports a file it cannot
+// open or write on err. A regular file (or one that does not exist yet) is
+// replaced whole: the text goes to a new file beside it, which is renamed
+// over it only once all of it was written and flushed to the disk, so on
+// any failure the old file stays as it was. A symbolic link leads to the
+// file replaced; devices and FIFOs are written in place, and so is a file
+// in a directory where no new file can be made.
 int writefile(const char* name, std::ostream& err, const std::string& text);
+
+// "Out of memory" on err and exitoutofmemory.
+int reportoutofmemory(std::ostream& err);
+
+// From here on, a failed allocation that cannot even raise std::bad_alloc
+// (the exception itself needs memory) still ends in "Out of memory" and
+// exitoutofmemory rather than an abort.
+void reportoutofmemoryonterminate();
+
+// Runs a program's body: an allocation that fails anywhere in it gives
+// "Out of memory" and exitoutofmemory, with nothing on standard output.
+template <typename body>
+int runguarded(std::ostream& err, body run)
+{
+    reportoutofmemoryonterminate();
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        return reportoutofmemory(err);
+    }
+}
 
 }  // namespace generator

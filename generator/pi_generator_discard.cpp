@@ -7,6 +7,9 @@
 
 int main(int argc, char** argv)
 {
-    std::string text;
-    return generator::buildtext(argc, argv, std::cerr, text);
+    using namespace generator;
+    return runguarded(std::cerr, [&] {
+        std::string text;
+        return buildtext(argc, argv, std::cerr, text);
+    });
 }

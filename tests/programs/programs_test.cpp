@@ -2,6 +2,11 @@
 // standard error, files, exit statuses.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <future>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,6 +55,27 @@ class printingprogram : public everyprogram {};
 class discardingprogram : public everyprogram {};
 
 std::string nameof(const ::testing::TestParamInfo<program>& info) { return info.param.name; }
+
+// What a directory holds, by name: a temporary left behind shows here.
+std::set<std::string> entries(const std::string& directory)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+unsigned permissionbits(const std::string& path)
+{
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+// A run that could not even start: the loader found too little memory (it
+// exits with 127, a status the programs never use).
+bool failedtostart(const testsupport::runresult& result) { return result.status == 127; }
 
 }  // namespace
 
@@ -102,6 +128,43 @@ TEST_P(everyprogram, OutOfMemoryIsReportedWithoutOutput)
     EXPECT_EQ(tostdout.out, "");
 }
 
+TEST_P(everyprogram, RunningOutOfMemoryAnywhereIsReported)
+{
+    if (testsupport::addresssanitized || !programpaths::emulator.empty()) {
+        GTEST_SKIP() << "an address-space cap cannot bind the program alone here";
+    }
+    // Every cap from one too small to load the program up to the first that
+    // lets both runs through: whatever allocation fails, the run either
+    // succeeds or says so, with nothing on standard output and FILE as it was.
+    const std::string file = scratch.path("out.txt");
+    const std::string text = run({"1000"}).out;
+    bool succeeded = false;
+    for (unsigned long long cap = 1ull << 20; cap <= 64ull << 20 && !succeeded; cap += 16ull << 10) {
+        writefile(file, "old\n");
+        runoptions capped;
+        capped.addressspacelimit = cap;
+        const auto tofile = run({"1000", file}, capped);
+        const auto tostdout = run({"1000"}, capped);
+        for (const auto& result : {tofile, tostdout}) {
+            if (failedtostart(result)) {
+                continue;
+            }
+            if (result.status == 3) {
+                ASSERT_EQ(result.err, "Out of memory\n") << cap;
+                ASSERT_EQ(result.out, "") << cap;
+            } else {
+                ASSERT_EQ(result.status, 0) << cap << ": " << result.err;
+                ASSERT_EQ(result.err, "") << cap;
+            }
+        }
+        const bool replaced = tofile.status == 0 && GetParam().prints;
+        ASSERT_EQ(readfile(file), replaced ? text : "old\n") << cap;
+        ASSERT_EQ(entries(scratch.str()), std::set<std::string>{"out.txt"}) << cap;
+        succeeded = tofile.status == 0 && tostdout.status == 0;
+    }
+    EXPECT_TRUE(succeeded);
+}
+
 TEST_P(printingprogram, PrintsTextAndLineEnd)
 {
     const auto ten = run({"10"});
@@ -126,6 +189,63 @@ TEST_P(printingprogram, WritesFileReplacingItsContents)
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(readfile(file), "031415\n");
     }
+}
+
+TEST_P(printingprogram, ConcurrentRunsLeaveOneWholeText)
+{
+    const std::string file = scratch.path("out.txt");
+    const std::vector<std::string> counts = {"1000", "1001", "1002", "1003"};
+    std::set<std::string> texts;
+    for (const std::string& count : counts) {
+        texts.insert(run({count}).out);
+    }
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::future<testsupport::runresult>> runs;
+        for (const std::string& count : counts) {
+            runs.push_back(std::async(std::launch::async, [&, count] { return run({count, file}); }));
+        }
+        for (auto& result : runs) {
+            EXPECT_EQ(result.get().status, 0);
+        }
+        ASSERT_EQ(texts.count(readfile(file)), 1u) << "round " << round << ": " << readfile(file);
+        ASSERT_EQ(entries(scratch.str()), std::set<std::string>{"out.txt"});
+    }
+}
+
+TEST_P(printingprogram, WriteThatFailsPartWayLeavesTheOldFile)
+{
+    // A cap on file size makes the write fail after 1024 bytes of 2002.
+    const std::string file = scratch.path("out.txt");
+    const std::string old = "the old contents, kept byte for byte\n";
+    writefile(file, old);
+    runoptions capped;
+    capped.filesizelimit = 1024;
+    const auto result = run({"2000", file}, capped);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "Cannot write " + file + "\n");
+    EXPECT_EQ(readfile(file), old);
+    EXPECT_EQ(entries(scratch.str()), std::set<std::string>{"out.txt"});
+}
+
+TEST_P(printingprogram, ReplacingKeepsLinksAndPermissions)
+{
+    const std::string file = scratch.path("target.txt");
+    writefile(file, "old");
+    ::chmod(file.c_str(), 0640);
+    const std::string link = scratch.path("link.txt");
+    std::filesystem::create_symlink("target.txt", link);
+    ASSERT_EQ(run({"5", link}).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readfile(file), "031415\n");
+    EXPECT_EQ(permissionbits(file), 0640u);
+
+    // A new file gets the mode any new file gets: 0666 less the umask.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const std::string fresh = scratch.path("new.txt");
+    ASSERT_EQ(run({"5", fresh}).status, 0);
+    EXPECT_EQ(permissionbits(fresh), 0666u & ~mask);
+    EXPECT_EQ(entries(scratch.str()), (std::set<std::string>{"link.txt", "new.txt", "target.txt"}));
 }
 
 TEST_P(printingprogram, FileThatCannotBeOpenedIsReported)

@@ -1,6 +1,7 @@
 #include "runprogram.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,15 @@ int openforwrite(const std::string& path)
         throw std::runtime_error("cannot open " + path);
     }
     return fd;
+}
+
+// Async-signal-safe, for the child between fork and exec. rlim_t is 32 bits
+// on 32-bit targets; callers keep their caps below 4 GiB.
+void setlimit(int resource, unsigned long long value)
+{
+    const auto cap = static_cast<rlim_t>(value);
+    const rlimit limit{cap, cap};
+    ::setrlimit(resource, &limit);
 }
 
 }  // namespace
@@ -58,10 +68,11 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
             ::_exit(126);
         }
         if (options.addressspacelimit != 0) {
-            // rlim_t is 32 bits on 32-bit targets; callers keep the cap below 4 GiB.
-            const auto cap = static_cast<rlim_t>(options.addressspacelimit);
-            const rlimit limit{cap, cap};
-            ::setrlimit(RLIMIT_AS, &limit);
+            setlimit(RLIMIT_AS, options.addressspacelimit);
+        }
+        if (options.filesizelimit != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
+            setlimit(RLIMIT_FSIZE, options.filesizelimit);
         }
         if (options.launcher.empty()) {
             ::execv(argv[0], argv.data());

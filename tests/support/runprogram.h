@@ -11,6 +11,9 @@ struct runoptions {
     std::string stdoutpath;
     // Caps the child's address space, in bytes, to make allocations fail.
     unsigned long long addressspacelimit = 0;
+    // Caps the size of any file the child writes, in bytes, to make a
+    // write fail part-way (with EFBIG rather than a signal).
+    unsigned long long filesizelimit = 0;
     std::string workingdirectory;
     // Runs the program through this command (an emulator and its
     // arguments) when the tests are built for another processor.
