@@ -34,7 +34,7 @@ void kernel(benchmark::State& state, const batchkernel* kernel)
     const auto n = static_cast<std::int32_t>(state.range(0));
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
     for (auto _ : state) {
-        computepiwith(kernel, n, buffer.data());
+        computepiwith(kernel, n, buffer.data(), nullptr);
         benchmark::DoNotOptimize(buffer.data());
     }
     setcellrate(state, n);

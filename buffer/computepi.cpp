@@ -1,10 +1,13 @@
 #include "computepi.h"
 
+#include <stddef.h>
+
 #include "kernels/kernels.h"
 #include "release.h"
 #include "spigotbatch.h"
 
-int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffer)
+int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffer,
+                  const struct passobserver* observer)
 {
     struct spigotbatch batch;
     if (!openbatch(&batch, ndigits * 10 / 3)) {
@@ -23,13 +26,21 @@ int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffe
         for (int32_t k = 0; k < wanted; ++k) {
             releasedigit(&state, digits[k], buffer);
         }
+        if (observer != NULL) {
+            observer->afterbatch(observer->context, done + wanted);
+        }
     }
     finishrelease(&state, buffer);
     closebatch(&batch);
     return computepi_ok;
 }
 
+int computepiobserved(int32_t ndigits, char* buffer, const struct passobserver* observer)
+{
+    return computepiwith(fastestkernel(), ndigits, buffer, observer);
+}
+
 int computepi(int32_t ndigits, char* buffer)
 {
-    return computepiwith(fastestkernel(), ndigits, buffer);
+    return computepiobserved(ndigits, buffer, NULL);
 }

@@ -16,8 +16,18 @@ enum computepiresult {
    nothing, when its working memory cannot be allocated. */
 int computepi(int32_t ndigits, char* buffer);
 
+/* Told, after each batch of passes, how many passes have run so far. */
+struct passobserver {
+    void (*afterbatch)(void* context, int32_t passesdone);
+    void* context;
+};
+
+/* computepi, telling observer (unless NULL) how far it has come. */
+int computepiobserved(int32_t ndigits, char* buffer, const struct passobserver* observer);
+
 /* The same with a given kernel, which this processor must support. */
 struct batchkernel;
-int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffer);
+int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffer,
+                  const struct passobserver* observer);
 
 #endif

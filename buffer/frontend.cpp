@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "computepi.h"
+#include "terminalprogress.h"
 
 static int reportoutofmemory(void)
 {
@@ -40,6 +41,11 @@ int parsedigitcount(const char* text, int32_t* ndigits)
     return 1;
 }
 
+static void showprogress(void* progress, int32_t passesdone)
+{
+    reportprogress((struct terminalprogress*)progress, passesdone);
+}
+
 int computetext(int argc, char** argv, char** text)
 {
     *text = NULL;
@@ -53,7 +59,15 @@ int computetext(int argc, char** argv, char** text)
         return status_usage;
     }
     char* buffer = (char*)malloc((size_t)ndigits + 2);
-    if (buffer == NULL || computepi(ndigits, buffer) != computepi_ok) {
+    int computed = 0;
+    if (buffer != NULL) {
+        struct terminalprogress progress;
+        startprogress(&progress, ndigits);
+        const struct passobserver observer = {showprogress, &progress};
+        computed = computepiobserved(ndigits, buffer, &observer) == computepi_ok;
+        endprogress(&progress);
+    }
+    if (!computed) {
         free(buffer);
         return reportoutofmemory();
     }

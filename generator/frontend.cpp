@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "pidigits.h"
+#include "progressline.h"
 
 namespace generator {
 
@@ -37,6 +38,7 @@ constexpr const char* outofmemorymessage = "Out of memory\n";
             std::abort();
         }
     }
+    progressline::eraseshown();
     std::fputs(outofmemorymessage, stderr);
     std::_Exit(exitoutofmemory);
 }
@@ -98,7 +100,10 @@ int buildtext(int argc, char** argv, std::ostream& err, std::string& text)
         err << rangemessage;
         return exitusage;
     }
-    text = pidigits(*count);
+    // The text has count + 1 characters, each costing about one pass.
+    progressline progress(*count, *count + 1, err, standarderroristerminal());
+    text = pidigits(*count, [&progress](std::int32_t made) { progress.report(made); });
+    progress.erase();
     return exitsuccess;
 }
 

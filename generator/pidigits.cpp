@@ -6,14 +6,22 @@
 
 namespace generator {
 
-std::string pidigits(std::int32_t ndigits)
+std::string pidigits(std::int32_t ndigits) { return pidigits(ndigits, nullptr); }
+
+std::string pidigits(std::int32_t ndigits, const std::function<void(std::int32_t)>& afterdigit)
 {
     spigot digits(ndigits);
     std::string text;
     text.resize(static_cast<std::size_t>(ndigits) + 1);
     // The fill polls a copy taken here; `digits` itself is never advanced.
-    std::generate(text.begin(), text.end(),
-                  [polled = digits]() mutable { return polled.nextdigit(); });
+    std::int32_t made = 0;
+    std::generate(text.begin(), text.end(), [polled = digits, &made, &afterdigit]() mutable {
+        const char digit = polled.nextdigit();
+        if (afterdigit) {
+            afterdigit(++made);
+        }
+        return digit;
+    });
     return text;
 }
 

@@ -14,7 +14,7 @@ namespace {
 std::string computetextwith(const batchkernel* kernel, int n)
 {
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2, '#');
-    EXPECT_EQ(computepiwith(kernel, n, buffer.data()), computepi_ok);
+    EXPECT_EQ(computepiwith(kernel, n, buffer.data(), nullptr), computepi_ok);
     return buffer.data();
 }
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <future>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -71,6 +72,41 @@ unsigned permissionbits(const std::string& path)
     struct stat info {};
     ::stat(path.c_str(), &info);
     return info.st_mode & 07777;
+}
+
+// A run on a terminal: what it wrote besides its progress line, and each
+// state of that line. The line is drawn after a '\r' and erased with
+// spaces and a '\r'; the programs write no other '\r'.
+struct terminaloutput {
+    std::string rest;
+    std::vector<std::string> progress;
+    bool erased = true;  // the line was erased last (or never drawn)
+};
+
+terminaloutput splitprogress(const std::string& bytes)
+{
+    terminaloutput result;
+    const std::size_t last = bytes.rfind('\r');
+    if (last == std::string::npos) {
+        result.rest = bytes;
+        return result;
+    }
+    result.rest = bytes.substr(last + 1);
+    std::vector<std::string> drawn;
+    for (std::size_t from = bytes.find('\r'); from < last;) {
+        const std::size_t to = bytes.find('\r', from + 1);
+        drawn.push_back(bytes.substr(from + 1, to - from - 1));
+        from = to;
+    }
+    result.erased = !drawn.empty() && drawn.back().find_first_not_of(' ') == std::string::npos;
+    if (result.erased) {
+        drawn.pop_back();
+    }
+    for (std::string& line : drawn) {
+        line.erase(line.find_last_not_of(' ') + 1);  // spaces cover a longer line
+        result.progress.push_back(line);
+    }
+    return result;
 }
 
 // A run that could not even start: the loader found too little memory (it
@@ -164,6 +200,69 @@ TEST_P(everyprogram, RunningOutOfMemoryAnywhereIsReported)
     }
     EXPECT_TRUE(succeeded);
 }
+
+TEST_P(everyprogram, OnATerminalOnlyProgressIsAdded)
+{
+    // Whatever progress a run draws on a terminal is gone before the text.
+    const auto plain = run({"2000"});
+    runoptions options;
+    options.launcher = programpaths::emulator;
+    const auto terminal = testsupport::runonterminal(GetParam().path, {"2000"}, options);
+    EXPECT_EQ(terminal.status, 0);
+    const terminaloutput split = splitprogress(terminal.out);
+    EXPECT_EQ(split.rest, plain.out);
+    EXPECT_TRUE(split.erased);
+}
+
+// A count that keeps each kind of program busy for a few seconds.
+struct longrun {
+    const char* name;
+    std::string printing;
+    std::string discarding;
+    const char* count;
+};
+
+void PrintTo(const longrun& run, std::ostream* os) { *os << run.name; }
+
+class progress : public ::testing::TestWithParam<longrun> {};
+
+TEST_P(progress, LongRunShowsProgressOnATerminalAndNowhereElse)
+{
+    if (!programpaths::emulator.empty()) {
+        GTEST_SKIP() << "too slow under an emulator";
+    }
+    // Progress shows after a second, climbs, and is erased before the text.
+    const std::string count = GetParam().count;
+    const auto terminal = testsupport::runonterminal(GetParam().printing, {count});
+    EXPECT_EQ(terminal.status, 0);
+    const terminaloutput split = splitprogress(terminal.out);
+    EXPECT_TRUE(split.erased);
+    EXPECT_EQ(split.rest.substr(0, 8), "03141592");
+    EXPECT_EQ(split.rest.back(), '\n');
+    ASSERT_FALSE(split.progress.empty());
+    const std::regex line("([0-9]{1,3})% of " + count + " digits, about [0-9]+ (s|min) left");
+    int previous = -1;
+    for (const std::string& drawn : split.progress) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(drawn, match, line)) << drawn;
+        const int percent = std::stoi(match[1]);
+        EXPECT_GE(percent, previous);
+        EXPECT_LT(percent, 100);
+        previous = percent;
+    }
+
+    const auto plain = runprogram(GetParam().discarding, {count});
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(plain.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    both, progress,
+    ::testing::Values(
+        longrun{"generator", programpaths::pigenerator, programpaths::pigeneratordiscard, "12000"},
+        longrun{"buffer", programpaths::pibuffer, programpaths::pibufferdiscard, "45000"}),
+    [](const ::testing::TestParamInfo<longrun>& info) { return std::string(info.param.name); });
 
 TEST_P(printingprogram, PrintsTextAndLineEnd)
 {

@@ -1,11 +1,14 @@
 #include "runprogram.h"
 
 #include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -34,7 +37,73 @@ void setlimit(int resource, unsigned long long value)
     ::setrlimit(resource, &limit);
 }
 
+// The launcher's words, the program, its arguments and a null, pointing
+// into the strings given.
+std::vector<char*> commandline(const std::string& program, const std::vector<std::string>& args,
+                               const runoptions& options)
+{
+    std::vector<char*> argv;
+    for (const std::string& word : options.launcher) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// In the child: the launcher is found on the path, the program is not.
+[[noreturn]] void execute(const std::vector<char*>& argv, const runoptions& options)
+{
+    if (options.launcher.empty()) {
+        ::execv(argv[0], argv.data());
+    } else {
+        ::execvp(argv[0], argv.data());
+    }
+    ::_exit(127);
+}
+
+int waitforexit(pid_t child)
+{
+    int wstatus = 0;
+    while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+}
+
 }  // namespace
+
+runresult runonterminal(const std::string& program, const std::vector<std::string>& args,
+                        const runoptions& options)
+{
+    std::vector<char*> argv = commandline(program, args, options);
+    // Raw, so that the bytes read are the bytes written: no \r before \n.
+    termios raw{};
+    ::cfmakeraw(&raw);
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, &raw, nullptr);
+    if (child < 0) {
+        throw std::runtime_error("forkpty failed");
+    }
+    if (child == 0) {
+        execute(argv, options);
+    }
+    runresult result;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(terminal, chunk, sizeof chunk);
+        if (got > 0) {
+            result.out.append(chunk, static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+            break;  // EIO once the child has closed its side
+        }
+    }
+    ::close(terminal);
+    result.status = waitforexit(child);
+    return result;
+}
 
 runresult runprogram(const std::string& program, const std::vector<std::string>& args,
                      const runoptions& options)
@@ -46,16 +115,7 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
     const int outfd = openforwrite(outpath);
     const int errfd = openforwrite(errpath);
 
-    std::vector<char*> argv;
-    for (const std::string& word : options.launcher) {
-        argv.push_back(const_cast<char*>(word.c_str()));
-    }
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-
+    std::vector<char*> argv = commandline(program, args, options);
     const pid_t child = ::fork();
     if (child < 0) {
         throw std::runtime_error("fork failed");
@@ -74,21 +134,13 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
             ::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
             setlimit(RLIMIT_FSIZE, options.filesizelimit);
         }
-        if (options.launcher.empty()) {
-            ::execv(argv[0], argv.data());
-        } else {
-            ::execvp(argv[0], argv.data());
-        }
-        ::_exit(127);
+        execute(argv, options);
     }
     ::close(outfd);
     ::close(errfd);
 
-    int wstatus = 0;
-    while (::waitpid(child, &wstatus, 0) < 0) {
-    }
     runresult result;
-    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.status = waitforexit(child);
     if (options.stdoutpath.empty()) {
         result.out = readfile(outpath);
     }

@@ -1,0 +1,96 @@
+#include "progressline.h"
+
+#include <unistd.h>  // isatty
+
+#include <chrono>
+#include <cmath>
+#include <ostream>
+#include <sstream>
+
+namespace generator {
+
+namespace {
+
+constexpr double delay = 1.0;      // seconds before the line first shows
+constexpr double interval = 0.25;  // seconds between redraws
+
+progressline* shown = nullptr;
+
+}  // namespace
+
+std::string progresstext(std::int32_t ndigits, std::int32_t done, std::int32_t total, double elapsed)
+{
+    const auto percent = total > 0 ? 100 * std::int64_t{done} / total : 100;
+    // Every unit costs the same, so the rest takes as long per unit.
+    const double left = done > 0 ? std::ceil(elapsed * (total - done) / done) : 0.0;
+    std::ostringstream text;
+    text << percent << "% of " << ndigits << " digits, about ";
+    if (left < 120.0) {
+        text << left << " s left";
+    } else {
+        text << std::round(left / 60.0) << " min left";
+    }
+    return text.str();
+}
+
+bool standarderroristerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+double progressline::steadyseconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+progressline::progressline(std::int32_t ndigits, std::int32_t total, std::ostream& terminal,
+                           bool enabled, clock now)
+    : ndigits(ndigits), total(total), terminal(terminal), enabled(enabled), now(std::move(now)),
+      started(enabled ? this->now() : 0.0)
+{
+}
+
+progressline::~progressline() { erase(); }
+
+void progressline::report(std::int32_t done)
+{
+    if (!enabled) {
+        return;
+    }
+    const double time = now();
+    if (lastdrawn < 0.0 ? time - started < delay : time - lastdrawn < interval) {
+        return;
+    }
+    draw(progresstext(ndigits, done, total, time - started));
+    lastdrawn = time;
+}
+
+void progressline::erase()
+{
+    if (shownlength > 0) {
+        draw("");
+    }
+}
+
+void progressline::eraseshown()
+{
+    if (shown != nullptr) {
+        shown->erase();
+    }
+}
+
+void progressline::draw(const std::string& text)
+{
+    // Spaces cover what a longer line left; an erased line leaves the cursor
+    // at the start. Nothing here allocates, so erasing works when memory
+    // has run out.
+    terminal << '\r' << text;
+    for (std::size_t column = text.size(); column < shownlength; ++column) {
+        terminal << ' ';
+    }
+    if (text.empty()) {
+        terminal << '\r';
+    }
+    terminal << std::flush;
+    shownlength = text.size();
+    shown = shownlength > 0 ? this : nullptr;
+}
+
+}  // namespace generator

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+namespace generator {
+
+// "42% of 100000 digits, about 3 s left": `done` of `total` units of work
+// (each costs the same) after `elapsed` seconds, for a text of ndigits.
+std::string progresstext(std::int32_t ndigits, std::int32_t done, std::int32_t total, double elapsed);
+
+// Whether standard error is a terminal, the only place progress shows.
+bool standarderroristerminal();
+
+// A line on a terminal, rewritten in place, that tells how far a long run
+// has come. It shows once the run has gone on for a second, is redrawn at
+// most four times a second, and is erased by erase() or when it goes.
+class progressline {
+public:
+    using clock = std::function<double()>;  // seconds, never going back
+
+    progressline(std::int32_t ndigits, std::int32_t total, std::ostream& terminal, bool enabled,
+                 clock now = steadyseconds);
+    ~progressline();
+    progressline(const progressline&) = delete;
+    progressline& operator=(const progressline&) = delete;
+
+    void report(std::int32_t done);
+    // Call before anything else is written to the terminal.
+    void erase();
+    // Erases whichever line shows, from a handler that cannot reach it.
+    static void eraseshown();
+
+    static double steadyseconds();
+
+private:
+    void draw(const std::string& text);
+
+    std::int32_t ndigits;
+    std::int32_t total;
+    std::ostream& terminal;
+    bool enabled;
+    clock now;
+    double started;
+    double lastdrawn = -1.0;
+    std::size_t shownlength = 0;
+};
+
+}  // namespace generator
