@@ -1,17 +1,33 @@
-// pidigits against the plain loop over the same passes. Read the ratio of
-// the two times for one count, measured side by side in one run.
+// The generator's text with each batch variant, and through pidigits (the
+// variant the processor gets), against the one-pass spigot it replaced
+// (one ldiv per cell) and the plain loop. Read the ratios of the times for
+// one count, measured side by side in one run.
 #include <benchmark/benchmark.h>
 
+#include <string>
+
+#include "onepassspigot.h"
 #include "pidigits.h"
 #include "plainspigot.h"
+#include "spigot.h"
 
 namespace {
 
 void setcellrate(benchmark::State& state, std::int64_t ndigits)
 {
     const double cellupdates = static_cast<double>(ndigits) * static_cast<double>(ndigits * 10 / 3);
-    state.counters["cell_updates"] = benchmark::Counter(
-        cellupdates, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["cell_updates"] =
+        benchmark::Counter(cellupdates, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+template <typename generatortype>
+std::string poll(generatortype digits, std::int32_t ndigits)
+{
+    std::string text(static_cast<std::size_t>(ndigits) + 1, '\0');
+    for (char& c : text) {
+        c = digits.nextdigit();
+    }
+    return text;
 }
 
 void pidigits(benchmark::State& state)
@@ -19,6 +35,24 @@ void pidigits(benchmark::State& state)
     const auto n = static_cast<std::int32_t>(state.range(0));
     for (auto _ : state) {
         benchmark::DoNotOptimize(generator::pidigits(n));
+    }
+    setcellrate(state, n);
+}
+
+void variant(benchmark::State& state, const generator::batchvariant* variant)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(poll(generator::spigot(n, *variant), n));
+    }
+    setcellrate(state, n);
+}
+
+void onepassloop(benchmark::State& state)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(poll(onepass::spigot(n), n));
     }
     setcellrate(state, n);
 }
@@ -34,7 +68,21 @@ void plainloop(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(pidigits)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
-BENCHMARK(plainloop)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::RegisterBenchmark("onepass", onepassloop)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("plainloop", plainloop)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("pidigits", pidigits)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
+    for (const generator::batchvariant& each : generator::batchvariants()) {
+        if (each.supported()) {
+            benchmark::RegisterBenchmark(each.name, variant, &each)
+                ->Arg(1000)
+                ->Arg(8000)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

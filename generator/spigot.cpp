@@ -1,8 +1,5 @@
 #include "spigot.h"
 
-#include <algorithm>
-#include <cstdlib>
-
 namespace generator {
 
 namespace {
@@ -13,35 +10,20 @@ std::int32_t cellcount(std::int32_t ndigits) { return ndigits * 10 / 3; }
 
 }  // namespace
 
-std::int32_t spigotstep::operator()(std::int32_t cell)
+spigot::spigot(std::int32_t ndigits) : spigot(ndigits, fastestbatchvariant()) {}
+
+spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
+    : remainders(cellcount(ndigits)), ndigits(ndigits), variant(&variant)
 {
-    // The carry entering a cell is at most 18, so x < 38 * cells and stays
-    // in 32 bits for every count the front ends accept.
-    const std::int32_t x = mult * *carry + 10 * cell;
-    const std::ldiv_t qr = std::ldiv(x, div);
-    *carry = static_cast<std::int32_t>(qr.quot);
-    --mult;
-    div -= 2;
-    return static_cast<std::int32_t>(qr.rem);
 }
 
-spigot::spigot(std::int32_t ndigits)
-    : remainders(static_cast<std::size_t>(cellcount(ndigits))), ndigits(ndigits)
+std::int32_t spigot::nextrawdigit()
 {
-    std::fill(remainders.begin(), remainders.end(), 2);
-}
-
-std::int32_t spigot::runpass()
-{
-    carry = 0;
-    const auto cells = static_cast<std::int32_t>(remainders.size());
-    std::transform(remainders.begin(), remainders.end(), remainders.begin(),
-                   spigotstep{cells, 2 * cells - 1, &carry});
-    // The last cell has divisor 1: it came out 0 and the carry holds all of
-    // x. It keeps the units; the tens are the raw digit, at most 10.
-    remainders.back() = carry % 10;
-    carry /= 10;
-    return carry;
+    if (rawtaken == batchpasses) {
+        variant->run(remainders, rawdigits.data());
+        rawtaken = 0;
+    }
+    return rawdigits[rawtaken++];
 }
 
 char spigot::nextdigit()
@@ -53,18 +35,18 @@ char spigot::nextdigit()
         --nines;
         return carry == 10 ? '0' : '9';
     }
-    std::int32_t digit = runpass();
-    while (digit == 9) {
+    carry = nextrawdigit();
+    while (carry == 9) {
         ++nines;
-        digit = runpass();
+        carry = nextrawdigit();
     }
     // The predigit is never 9 or 10, so both results are digit characters.
     const std::int32_t released = predigit;
-    if (digit == 10) {
+    if (carry == 10) {
         predigit = 0;
         return static_cast<char>('1' + released);
     }
-    predigit = digit;
+    predigit = carry;
     return static_cast<char>('0' + released);
 }
 

@@ -1,43 +1,41 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <vector>
+
+#include "passbatch.h"
 
 namespace generator {
-
-// One pass's step over one cell, applied by std::transform from the highest
-// cell down to cell 1. It carries the cell number (the multiplier) and the
-// cell's divisor 2 * number - 1, and writes the pass's running quotient into
-// the owning spigot's carry.
-struct spigotstep {
-    std::int32_t mult;
-    std::int32_t div;
-    std::int32_t* carry;
-
-    std::int32_t operator()(std::int32_t cell);
-};
 
 // The digit text as a lazy generator: each nextdigit() call hands out one
 // character, "0" first, then the digits of pi from the 3 on. A copy carries
 // the whole state and advances independently of the original.
+//
+// Passes run a batch at a time, ahead of demand (passbatch.h); their raw
+// digits wait here for the calls that release them. Passes beyond those the
+// text needs change only cells that nothing reads again.
 class spigot {
 public:
     explicit spigot(std::int32_t ndigits);
+    // The same with a given batch variant, which this processor must support.
+    spigot(std::int32_t ndigits, const batchvariant& variant);
 
     char nextdigit();
 
 private:
-    // Runs one pass over every cell and returns its raw digit, 0 to 10.
-    std::int32_t runpass();
+    // The next pass's raw digit, 0 to 10.
+    std::int32_t nextrawdigit();
 
-    // Cell A[len] first, A[1] last: a pass walks front to back.
-    std::vector<std::int32_t> remainders;
+    passcells remainders;
     std::int32_t ndigits;
     std::int32_t nines = 0;
     std::int32_t predigit = 0;
-    // After a pass: its raw digit, which still decides whether the held
-    // nines come out as nines or, after a carry (10), as zeros.
+    // The last raw digit taken, which still decides whether the held nines
+    // come out as nines or, after a carry (10), as zeros.
     std::int32_t carry = 0;
+    const batchvariant* variant;
+    std::array<std::int8_t, batchpasses> rawdigits{};
+    std::int32_t rawtaken = batchpasses;  // all taken: the next needs a batch
 };
 
 }  // namespace generator

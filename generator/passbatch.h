@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// The generator's passes, run many at a time ahead of demand.
+//
+// A batch runs `batchpasses` passes together, pass k + 1 one cell behind
+// pass k: at each step the passes work on neighbouring cells, each with
+// its own carry, so their carry chains are independent and the compiler
+// can put them in vector lanes. Cells and carries are doubles holding
+// integers (every value of a pass is an integer below 2^31), and each
+// division is a multiply by the cell's reciprocal (exactdivide below).
+namespace generator {
+
+inline constexpr std::int32_t batchpasses = 64;
+
+// The cells of one spigot, in natural order: cell j is A[j + 1], with
+// multiplier j + 1 and divisor 2j + 1. 16 bytes a cell, half of them shared.
+struct passcells {
+    explicit passcells(std::int32_t cellcount);
+
+    std::int32_t cellcount;
+    std::vector<double> cells;
+    // 1 / (2j + 1), rounded; never changes, so copies share it.
+    std::shared_ptr<const std::vector<double>> reciprocals;
+};
+
+// One way of running a batch, built for one instruction set.
+struct batchvariant {
+    const char* name;
+    bool (*supported)();
+    // Runs batchpasses passes over the cells and stores each pass's raw
+    // digit, 0 to 10, in digits.
+    void (*run)(passcells& cells, std::int8_t* digits);
+};
+
+// Every variant this build has, the portable one first.
+const std::vector<batchvariant>& batchvariants();
+
+// The widest variant this processor supports, chosen once.
+const batchvariant& fastestbatchvariant();
+
+// floor(x / d) for integers 0 <= x < 2^31 and 1 <= d <= 2^27 with a
+// quotient below 2^12, given reciprocal = 1 / d rounded to a double.
+//
+// Why it is exact: x * reciprocal = x / d + (x / d) t with |t| < 2^-52
+// (also when 1 / d was rounded through a wider format first, as on x87),
+// so it is off from x / d by less than 2^12 * 2^-52 = 2^-40; the product
+// and the sum with 2^-30 are each rounded (fused or not, to double or to a
+// wider format, or both) with an error below 2^-39 each. So y = x / d +
+// 2^-30 + eta with |eta| < 2^-37. If x / d = q + f, f is 0 or at least
+// 1/d >= 2^-27 and at most 1 - 1/d: y > q since 2^-30 > 2^-37, and
+// y < q + 1 since 1/d > 2^-30 + 2^-37. The conversion to an integer
+// truncates exactly, whatever format y is held in, so the result is q.
+// This needs binary doubles of at least 53 bits and no -ffast-math.
+inline double exactdivide(double x, double reciprocal)
+{
+    return static_cast<double>(static_cast<std::int32_t>(x * reciprocal + 0x1p-30));
+}
+
+}  // namespace generator

@@ -1,0 +1,86 @@
+// Every batch variant this build has, run directly whether or not the
+// dispatch would pick it, against the one-pass spigot (one ldiv per cell).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "onepassspigot.h"
+#include "spigot.h"
+
+using generator::batchpasses;
+using generator::batchvariant;
+
+namespace {
+
+template <typename generatortype>
+std::string poll(generatortype digits, std::int32_t ndigits)
+{
+    std::string text;
+    for (std::int32_t i = 0; i <= ndigits; ++i) {
+        text += digits.nextdigit();
+    }
+    return text;
+}
+
+std::string onepasstext(std::int32_t n) { return poll(onepass::spigot(n), n); }
+
+std::string batchedtext(const batchvariant& variant, std::int32_t n)
+{
+    return poll(generator::spigot(n, variant), n);
+}
+
+std::vector<const batchvariant*> supportedvariants()
+{
+    std::vector<const batchvariant*> supported;
+    for (const batchvariant& variant : generator::batchvariants()) {
+        if (variant.supported()) {
+            supported.push_back(&variant);
+        }
+    }
+    return supported;
+}
+
+}  // namespace
+
+TEST(batchvariants, EverySupportedVariantMatchesTheOnePassSpigotUpToAThousand)
+{
+    const auto variants = supportedvariants();
+    ASSERT_FALSE(variants.empty());
+    for (std::int32_t n = 0; n <= 1000; ++n) {
+        const std::string expected = onepasstext(n);
+        for (const batchvariant* variant : variants) {
+            ASSERT_EQ(batchedtext(*variant, n), expected) << variant->name << ", N = " << n;
+        }
+    }
+}
+
+TEST(batchvariants, EverySupportedVariantMatchesAroundBatchesAndForLargerCounts)
+{
+    std::vector<std::int32_t> counts = {1500, 3001};
+    for (const std::int32_t batches : {16, 40}) {
+        for (const std::int32_t offset : {-1, 0, 1}) {
+            counts.push_back(batches * batchpasses + offset);
+        }
+    }
+    for (const std::int32_t n : counts) {
+        const std::string expected = onepasstext(n);
+        for (const batchvariant* variant : supportedvariants()) {
+            ASSERT_EQ(batchedtext(*variant, n), expected) << variant->name << ", N = " << n;
+        }
+    }
+}
+
+TEST(batchvariants, DispatchPicksTheWidestTheProcessorHas)
+{
+    // Told apart by the processor's features, not by the variant table.
+    std::string widest = "portable";
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (__builtin_cpu_supports("avx512f")) {
+        widest = "avx512";
+    } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        widest = "avx2";
+    }
+#endif
+    EXPECT_EQ(generator::fastestbatchvariant().name, widest);
+}
