@@ -23,6 +23,24 @@ passcells::passcells(std::int32_t cellcount)
 
 namespace {
 
+// One step of a batch: pass k, for first <= k < last, works on cell
+// bottom + k.
+[[gnu::always_inline]] inline void step(passcells& state, std::int32_t bottom, double* carry,
+                                        const double* lane, std::int32_t first, std::int32_t last)
+{
+    double* __restrict cells = state.cells.data() + bottom;
+    const double* __restrict reciprocals = state.reciprocals->data() + bottom;
+    const double base = bottom + 1;  // cell j's multiplier is j + 1
+    for (std::int32_t k = first; k < last; ++k) {
+        const double multiplier = base + lane[k];
+        const double divisor = multiplier + multiplier - 1.0;
+        const double x = 10.0 * cells[k] + carry[k] * multiplier;
+        const double q = exactdivide(x, reciprocals[k]);
+        cells[k] = x - q * divisor;
+        carry[k] = q;
+    }
+}
+
 // The batch itself, written once and inlined into each variant, so that
 // each is compiled for its own instruction set.
 [[gnu::always_inline]] inline void runbatch(passcells& state, std::int8_t* digits)
@@ -35,20 +53,16 @@ namespace {
     const std::int32_t cellcount = state.cellcount;
     // Pass k works on cell bottom + k, while that is a cell: above the top
     // it has not started (its carry is still 0), below cell 0 it is done.
-    for (std::int32_t bottom = cellcount - 1; bottom > -batchpasses; --bottom) {
-        const std::int32_t first = std::max(0, -bottom);
-        const std::int32_t last = std::min(batchpasses, cellcount - bottom);
-        double* __restrict cells = state.cells.data() + bottom;
-        const double* __restrict reciprocals = state.reciprocals->data() + bottom;
-        const double base = bottom + 1;  // cell j's multiplier is j + 1
-        for (std::int32_t k = first; k < last; ++k) {
-            const double multiplier = base + lane[k];
-            const double divisor = multiplier + multiplier - 1.0;
-            const double x = 10.0 * cells[k] + carry[k] * multiplier;
-            const double q = exactdivide(x, reciprocals[k]);
-            cells[k] = x - q * divisor;
-            carry[k] = q;
-        }
+    // In between, every pass has a cell, and the step's bounds are fixed.
+    std::int32_t bottom = cellcount - 1;
+    for (; bottom > -batchpasses && bottom > cellcount - batchpasses; --bottom) {
+        step(state, bottom, carry.data(), lane.data(), std::max(0, -bottom), cellcount - bottom);
+    }
+    for (; bottom >= 0; --bottom) {
+        step(state, bottom, carry.data(), lane.data(), 0, batchpasses);
+    }
+    for (; bottom > -batchpasses; --bottom) {
+        step(state, bottom, carry.data(), lane.data(), -bottom, std::min(batchpasses, cellcount - bottom));
     }
     // Cell 0 (divisor 1) handed each pass all of 10 * A[1] + carry and kept
     // 0; the spigot keeps the units in A[1] instead, for the next pass, and
