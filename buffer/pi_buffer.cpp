@@ -1,7 +1,7 @@
 /* pi_buffer #DIGITS [FILE]: prints the digit text, or writes it to FILE. */
 #include <stdlib.h>
 
-#include "frontend.h"
+#include "bufferfrontend.h"
 
 int main(int argc, char** argv)
 {

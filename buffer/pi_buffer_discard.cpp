@@ -2,7 +2,7 @@
    FILE is ignored and nothing is written. */
 #include <stdlib.h>
 
-#include "frontend.h"
+#include "bufferfrontend.h"
 
 int main(int argc, char** argv)
 {

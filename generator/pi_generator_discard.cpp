@@ -3,7 +3,7 @@
 #include <iostream>
 #include <string>
 
-#include "frontend.h"
+#include "generatorfrontend.h"
 
 int main(int argc, char** argv)
 {

@@ -63,10 +63,8 @@ void runregisterbatch(struct spigotbatch* batch, double* carries)
         }
         cell[0] = lanes::shiftup(rest[0], lanes::broadcast(cells[bottom - 1]));
     }
-    /* The last steps' stores reached below cell 0, which must stay zero. */
-    for (int32_t j = -(width - 1); j < 0; ++j) {
-        cells[j] = 0.0;
-    }
+    /* The last steps' stores reached below cell 0: zeros, since a cell
+       there has divisor 1 and keeps nothing. */
 #pragma GCC unroll 16
     for (int i = 0; i < vectors; ++i) {
         lanes::store(carries + width * i, carry[i]);

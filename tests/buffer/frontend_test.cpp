@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "countcases.h"
-#include "frontend.h"
+#include "bufferfrontend.h"
 
 TEST(parsedigitcount, AcceptsWhatAtoiReadsWithinRange)
 {

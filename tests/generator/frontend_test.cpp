@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "countcases.h"
-#include "frontend.h"
+#include "generatorfrontend.h"
 
 using generator::digitcount;
 using generator::maxdigits;

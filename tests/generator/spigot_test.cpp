@@ -3,7 +3,7 @@
 #include <string>
 
 #include "pidigits.h"
-#include "plainspigot.h"
+#include "plainloop.h"
 #include "spigot.h"
 
 using generator::pidigits;
@@ -92,6 +92,6 @@ TEST(spigot, CopiesAdvanceIndependently)
 TEST(spigot, MatchesThePlainLoopForLargerCounts)
 {
     for (const int n : {1500, 2718, 3000}) {
-        ASSERT_EQ(pidigits(n), testsupport::plainspigotlazy(n)) << "N = " << n;
+        ASSERT_EQ(pidigits(n), plainloop::lazytext(n)) << "N = " << n;
     }
 }

@@ -1,5 +1,5 @@
-#ifndef BUFFER_FRONTEND_H
-#define BUFFER_FRONTEND_H
+#ifndef BUFFER_BUFFERFRONTEND_H
+#define BUFFER_BUFFERFRONTEND_H
 
 #include <stdint.h>
 

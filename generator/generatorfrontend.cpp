@@ -1,4 +1,4 @@
-#include "frontend.h"
+#include "generatorfrontend.h"
 
 #include <stdlib.h>  // mkstemp
 #include <sys/stat.h>  // umask

@@ -4,8 +4,8 @@
 #include <vector>
 
 // The generator as it first was: one pass at a time, one ldiv per cell.
-// The reference every batch variant is checked against, and the loop the
-// benchmarks measure them by.
+// The reference every batch variant of the generator is checked against,
+// and the loop the benchmarks measure them by.
 namespace onepass {
 
 // One pass's step over one cell, applied by std::transform from the highest

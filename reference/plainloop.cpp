@@ -1,8 +1,8 @@
-#include "plainspigot.h"
+#include "plainloop.h"
 
 #include <vector>
 
-namespace testsupport {
+namespace plainloop {
 
 namespace {
 
@@ -43,7 +43,7 @@ struct plainstate {
 
 }  // namespace
 
-std::string plainspigot(std::int32_t ndigits, std::int32_t passes)
+std::string text(std::int32_t ndigits, std::int32_t passes)
 {
     plainstate spigot(ndigits);
     for (std::int32_t p = 0; p < passes; ++p) {
@@ -52,7 +52,7 @@ std::string plainspigot(std::int32_t ndigits, std::int32_t passes)
     return spigot.released + static_cast<char>('0' + spigot.predigit);
 }
 
-std::string plainspigotlazy(std::int32_t ndigits)
+std::string lazytext(std::int32_t ndigits)
 {
     if (ndigits == 0) {
         return "0";
@@ -65,4 +65,4 @@ std::string plainspigotlazy(std::int32_t ndigits)
     return spigot.released.substr(0, length);
 }
 
-}  // namespace testsupport
+}  // namespace plainloop

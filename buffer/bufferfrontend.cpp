@@ -1,4 +1,4 @@
-#include "frontend.h"
+#include "bufferfrontend.h"
 
 #include <errno.h>
 #include <stdio.h>
