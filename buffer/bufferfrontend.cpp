@@ -168,7 +168,15 @@ static int replacefile(const char* name, const char* target, const struct stat* 
     if (descriptor < 0) {
         const int reason = errno;
         free(temporary);
-        return reason == ENOMEM ? reportoutofmemory() : writeinplace(name, text);
+        if (reason == ENOMEM) {
+            return reportoutofmemory();
+        }
+        /* A full disk would fail the old way too, after truncating FILE. */
+        if (reason == ENOSPC || reason == EDQUOT) {
+            fprintf(stderr, "Cannot write %s\n", name);
+            return status_output;
+        }
+        return writeinplace(name, text);
     }
     /* mkstemp makes the file 0600: give it the old file's permission bits,
        or those a new file gets (0666 less the umask). */

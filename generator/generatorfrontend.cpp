@@ -125,8 +125,12 @@ namespace fs = std::filesystem;
 // directory where no new file can be made.
 int writeinplace(const char* name, std::ostream& err, const std::string& text)
 {
+    errno = 0;
     std::ofstream file(name);
     if (!file.is_open()) {
+        if (errno == ENOMEM) {
+            throw std::bad_alloc();
+        }
         err << "Cannot open " << name << '\n';
         return exitoutput;
     }
@@ -193,9 +197,15 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
     temporary.name = (target.parent_path() / hidden).string();
     temporary.descriptor = ::mkstemp(temporary.name.data());
     if (temporary.descriptor < 0) {
+        const int reason = errno;
         temporary.kept = true;  // nothing was made
-        if (errno == ENOMEM) {
+        if (reason == ENOMEM) {
             throw std::bad_alloc();
+        }
+        // A full disk would fail the old way too, after truncating FILE.
+        if (reason == ENOSPC || reason == EDQUOT) {
+            err << "Cannot write " << name << '\n';
+            return exitoutput;
         }
         return writeinplace(name, err, text);
     }
