@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,11 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
 
 // Runs a program on a new pseudo-terminal, as standard input, output and
 // error, and returns its exit status and every byte it wrote there (in
-// `out`; raw mode, so a line end is one '\n').
-runresult runonterminal(const std::string& program, const std::vector<std::string>& args,
-                        const runoptions& options = {});
+// `out`; raw mode, so a line end is one '\n'). Nothing when this system
+// cannot make a pseudo-terminal.
+std::optional<runresult> runonterminal(const std::string& program,
+                                       const std::vector<std::string>& args,
+                                       const runoptions& options = {});
 
 // A fresh empty directory under the system's temporary directory, removed
 // with everything in it when the object goes.
