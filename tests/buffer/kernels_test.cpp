@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "computepi.h"
+#include "widestvectors.h"
 #include "eachkernel.h"
 #include "plainloop.h"
 
@@ -47,16 +48,8 @@ TEST(kernels, EverySupportedKernelMatchesThePlainLoopUpToAThousand)
 
 TEST(kernels, DispatchPicksTheWidestTheProcessorHas)
 {
-    // Told apart by the processor's features, not by the kernel table.
-    std::string widest = "portable";
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    if (__builtin_cpu_supports("avx512f")) {
-        widest = "avx512";
-    } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        widest = "avx2";
-    }
-#endif
-    EXPECT_EQ(fastestkernel()->name, widest);
+    // Told apart by the processor's features, not by the table.
+    EXPECT_EQ(fastestkernel()->name, testsupport::widestvectors());
 }
 
 TEST_P(textperkernel, MatchesThePlainLoopAroundMultiplesOfItsBatch)

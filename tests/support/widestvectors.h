@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// The widest vector variant this processor can run, told by its features
+// alone ("avx512", "avx2" with FMA, or "portable"), for checking a
+// dispatch against something other than its own table.
+inline std::string widestvectors()
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (__builtin_cpu_supports("avx512f")) {
+        return "avx512";
+    }
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        return "avx2";
+    }
+#endif
+    return "portable";
+}
+
+}  // namespace testsupport
