@@ -84,6 +84,12 @@ int printtext(const char* text)
     return status_success;
 }
 
+static int reportcannotwrite(const char* name)
+{
+    fprintf(stderr, "Cannot write %s\n", name);
+    return status_output;
+}
+
 /* Writes text and a line end to an open file, flushes it and closes it.
    Returns 0 when any of that failed; the file is closed either way. */
 static int writeandclose(FILE* file, const char* text, int todisk)
@@ -113,8 +119,7 @@ static int writeinplace(const char* name, const char* text)
         return status_output;
     }
     if (!writeandclose(file, text, 0)) {
-        fprintf(stderr, "Cannot write %s\n", name);
-        return status_output;
+        return reportcannotwrite(name);
     }
     return status_success;
 }
@@ -173,8 +178,7 @@ static int replacefile(const char* name, const char* target, const struct stat* 
         }
         /* A full disk would fail the old way too, after truncating FILE. */
         if (reason == ENOSPC || reason == EDQUOT) {
-            fprintf(stderr, "Cannot write %s\n", name);
-            return status_output;
+            return reportcannotwrite(name);
         }
         return writeinplace(name, text);
     }
@@ -199,11 +203,7 @@ static int replacefile(const char* name, const char* target, const struct stat* 
     if (!written || rename(temporary, target) != 0) {
         remove(temporary);
         free(temporary);
-        if (outofmemory) {
-            return reportoutofmemory();
-        }
-        fprintf(stderr, "Cannot write %s\n", name);
-        return status_output;
+        return outofmemory ? reportoutofmemory() : reportcannotwrite(name);
     }
     free(temporary);
     return status_success;

@@ -101,9 +101,9 @@ int buildtext(int argc, char** argv, std::ostream& err, std::string& text)
         return exitusage;
     }
     // The text has count + 1 characters, each costing about one pass.
+    // The line goes with `progress`, before anything else is written.
     progressline progress(*count, *count + 1, err, standarderroristerminal());
     text = pidigits(*count, [&progress](std::int32_t made) { progress.report(made); });
-    progress.erase();
     return exitsuccess;
 }
 
@@ -121,6 +121,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+int reportcannotwrite(const char* name, std::ostream& err)
+{
+    err << "Cannot write " << name << '\n';
+    return exitoutput;
+}
+
 // The old way, for what cannot be replaced: devices, FIFOs, and files in a
 // directory where no new file can be made.
 int writeinplace(const char* name, std::ostream& err, const std::string& text)
@@ -137,8 +143,7 @@ int writeinplace(const char* name, std::ostream& err, const std::string& text)
     file << text << '\n' << std::flush;
     file.close();
     if (!file) {
-        err << "Cannot write " << name << '\n';
-        return exitoutput;
+        return reportcannotwrite(name, err);
     }
     return exitsuccess;
 }
@@ -204,8 +209,7 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
         }
         // A full disk would fail the old way too, after truncating FILE.
         if (reason == ENOSPC || reason == EDQUOT) {
-            err << "Cannot write " << name << '\n';
-            return exitoutput;
+            return reportcannotwrite(name, err);
         }
         return writeinplace(name, err, text);
     }
@@ -222,13 +226,11 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
     }
     fs::permissions(temporary.name, mode, ec);
     if (!file || ec || ::fsync(temporary.descriptor) != 0) {
-        err << "Cannot write " << name << '\n';
-        return exitoutput;
+        return reportcannotwrite(name, err);
     }
     fs::rename(temporary.name, target, ec);
     if (ec) {
-        err << "Cannot write " << name << '\n';
-        return exitoutput;
+        return reportcannotwrite(name, err);
     }
     temporary.kept = true;
     return exitsuccess;
