@@ -8,14 +8,12 @@
 
 #include "computepi.h"
 #include "pidigits.h"
+#include "sweep.h"
 
-#if !defined(PI_AGREEMENT_SWEEP)
-#define PI_AGREEMENT_SWEEP 1000
-#endif
 
 TEST(agreement, BufferTextIsTheGeneratorTextUpToItsLastCharacter)
 {
-    for (int n = 0; n <= PI_AGREEMENT_SWEEP; ++n) {
+    for (int n = 0; n <= testsupport::sweeplimit(); ++n) {
         std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
         ASSERT_EQ(computepi(n, buffer.data()), computepi_ok);
         const std::string fromBuffer = buffer.data();

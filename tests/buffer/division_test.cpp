@@ -102,6 +102,9 @@ TEST_P(exactdivision, DivisorsAcrossTheWholeRangeOverPassQuotients)
         const std::int64_t top = std::min(maxquotient, maxx / d);
         checker.addboundaries(d, top - 1, top + 1);
     };
+    for (std::int64_t d = 1; d <= 4096; ++d) {
+        both(d);
+    }
     for (std::int64_t d = 4097; d <= maxdivisor; d += 7919) {
         both(d);
     }

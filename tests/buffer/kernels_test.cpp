@@ -9,6 +9,7 @@
 #include "widestvectors.h"
 #include "eachkernel.h"
 #include "plainloop.h"
+#include "sweep.h"
 
 namespace {
 
@@ -34,11 +35,11 @@ class textperkernel : public eachkernel {};
 
 }  // namespace
 
-TEST(kernels, EverySupportedKernelMatchesThePlainLoopUpToAThousand)
+TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweep)
 {
     const auto kernels = supportedkernels();
     ASSERT_FALSE(kernels.empty());
-    for (int n = 0; n <= 1000; ++n) {
+    for (int32_t n = 0; n <= testsupport::sweeplimit(); ++n) {
         const std::string expected = plainloop::text(n, n);
         for (const batchkernel* kernel : kernels) {
             ASSERT_EQ(computetextwith(kernel, n), expected) << kernel->name << ", N = " << n;
@@ -50,6 +51,9 @@ TEST(kernels, DispatchPicksTheWidestTheProcessorHas)
 {
     // Told apart by the processor's features, not by the table.
     EXPECT_EQ(fastestkernel()->name, testsupport::widestvectors());
+    if (!testsupport::emulatedwidestvectors().empty()) {
+        EXPECT_EQ(fastestkernel()->name, testsupport::emulatedwidestvectors());
+    }
 }
 
 TEST_P(textperkernel, MatchesThePlainLoopAroundMultiplesOfItsBatch)

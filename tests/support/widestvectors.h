@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <string>
 
 namespace testsupport {
@@ -18,6 +19,15 @@ inline std::string widestvectors()
     }
 #endif
     return "portable";
+}
+
+// Where a test runs under an emulator for a processor model, the name of
+// the widest vectors that model has, as the emulating script knows it;
+// empty elsewhere.
+inline std::string emulatedwidestvectors()
+{
+    const char* expected = std::getenv("PI_EXPECT_WIDEST_VECTORS");
+    return expected != nullptr ? expected : "";
 }
 
 }  // namespace testsupport

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#if !defined(PI_TEST_SWEEP)
+#define PI_TEST_SWEEP 1000
+#endif
+
+namespace testsupport {
+
+// The last digit count of the sweeps that compare a fast text with its
+// reference for every count from 0. The build chooses it (shorter under an
+// emulator); PI_TEST_SWEEP in the environment shortens or lengthens one run.
+inline std::int32_t sweeplimit()
+{
+    const char* fromenvironment = std::getenv("PI_TEST_SWEEP");
+    if (fromenvironment != nullptr && *fromenvironment != '\0') {
+        return static_cast<std::int32_t>(std::stol(fromenvironment));
+    }
+    return PI_TEST_SWEEP;
+}
+
+}  // namespace testsupport
