@@ -5,19 +5,17 @@
 int openbatch(struct spigotbatch* batch, int32_t cellcount)
 {
     const size_t span = (size_t)cellcount + 2 * BATCH_PADDING;
-    double* block = (double*)malloc(3 * span * sizeof(double));
+    double* block = (double*)malloc(2 * span * sizeof(double));
     if (block == NULL) {
         return 0;
     }
     batch->cellcount = cellcount;
     batch->block = block;
     batch->cells = block + BATCH_PADDING;
-    batch->indices = block + span + BATCH_PADDING;
-    batch->reciprocals = block + 2 * span + BATCH_PADDING;
+    batch->reciprocals = block + span + BATCH_PADDING;
     for (int32_t j = -BATCH_PADDING; j < cellcount + BATCH_PADDING; ++j) {
         const int32_t index = j > 0 ? j : 0;
         batch->cells[j] = j >= 0 && j < cellcount ? 2.0 : 0.0;
-        batch->indices[j] = (double)index;
         batch->reciprocals[j] = 1.0 / (double)(2 * index + 1);
     }
     return 1;

@@ -7,37 +7,39 @@
 
    A batch runs P passes together, pass k + 1 one cell behind pass k: at
    each step the P passes work on P neighbouring cells, each with its own
-   carry, so the P carry chains are independent and fill vector lanes. A
-   step's cells move up one lane for the next step; one untouched cell
-   enters at the bottom lane and one finished cell leaves at the top.
+   carry, so the P carry chains are independent and fill vector lanes. The
+   cell a pass leaves is the one the next pass takes at the next step; one
+   untouched cell enters the batch and one finished cell leaves it per
+   step. How a kernel moves cells between its lanes is its own (kernels/).
+   Cell j's multiplier j + 1 and divisor 2j + 1 follow from its number,
+   so the kernels compute them; only the reciprocals are a table.
 
    Cells are doubles (every value is an integer below 2^31, see
    exactdivision.h). The arrays are padded by BATCH_PADDING cells on both
    sides so that filling and draining the pipeline need no special case:
    - above the top cell, zero cells meet zero carries and stay zero;
-   - below cell 0, cells with multiplier 1 and divisor 1 pass a carry on
-     unchanged, so a pass that has finished keeps its carry to the end.
+   - below cell 0, cells with multiplier 1 and divisor 1 (reciprocal 1;
+     the kernels clamp the other two) pass a carry on unchanged, so a pass
+     that has finished keeps its carry to the end.
    Cell 0 itself runs with divisor 1 like the cells below it: each pass
    hands out 10 * A[1] + carry whole and leaves a zero behind. Cell 0 is a
    pass's last cell, so nothing else depends on it, and finishbatch() puts
    the units back in, pass by pass, once the batch is done. */
 
-/* At least the largest batch of any kernel. */
+/* At least the largest batch of any kernel, and its steps past the end. */
 #define BATCH_PADDING 128
 
 struct spigotbatch {
     int32_t cellcount;
     /* Indexed from -BATCH_PADDING to cellcount + BATCH_PADDING - 1. */
     double* cells;
-    /* max(j, 0): cell j's multiplier is index + 1, its divisor index + multiplier. */
-    double* indices;
     /* 1 / (2 max(j, 0) + 1), rounded. */
     double* reciprocals;
     double* block;
 };
 
-/* Sets up cellcount cells of 2 and their tables: 24 bytes a cell. Returns 0
-   when memory runs out. */
+/* Sets up cellcount cells of 2 and their reciprocals: 16 bytes a cell.
+   Returns 0 when memory runs out. */
 int openbatch(struct spigotbatch* batch, int32_t cellcount);
 void closebatch(struct spigotbatch* batch);
 

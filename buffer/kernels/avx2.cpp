@@ -5,7 +5,7 @@
 #include <immintrin.h>
 
 #include "exactdivision.h"
-#include "registerbatch.h"
+#include "rotatedbatch.h"
 
 namespace {
 
@@ -23,18 +23,20 @@ struct avx2lanes {
     {
         return _mm256_floor_pd(_mm256_fmadd_pd(x, reciprocal, _mm256_set1_pd(EXACTDIVISION_BIAS)));
     }
-    static vector shiftup(vector upper, vector below)
+    static vector max(vector a, vector b) { return _mm256_max_pd(a, b); }
+    static vector rotateup(vector v, const double* entering)
     {
-        const vector straddle = _mm256_permute2f128_pd(below, upper, 0x21);  // below 2,3, upper 0,1
-        return _mm256_shuffle_pd(straddle, upper, 0x5);
+        const vector up = _mm256_permute4x64_pd(v, 0x93);  // v3, v0, v1, v2
+        return _mm256_blend_pd(up, _mm256_broadcast_sd(entering), 0x1);
     }
+    static void storetop(double* p, vector v) { _mm_storeh_pd(p, _mm256_extractf128_pd(v, 1)); }
 };
 
 }  // namespace
 
 void runbatchavx2(struct spigotbatch* batch, double* carries)
 {
-    runregisterbatch<avx2lanes, avx2passes>(batch, carries);
+    runrotatedbatch<avx2lanes, avx2vectors>(batch, carries);
 }
 
 void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count)

@@ -3,7 +3,7 @@
 #include <immintrin.h>
 
 #include "exactdivision.h"
-#include "registerbatch.h"
+#include "rotatedbatch.h"
 
 namespace {
 
@@ -22,10 +22,15 @@ struct avx512lanes {
         const vector y = _mm512_fmadd_pd(x, reciprocal, _mm512_set1_pd(EXACTDIVISION_BIAS));
         return _mm512_roundscale_pd(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     }
-    static vector shiftup(vector upper, vector below)
+    static vector max(vector a, vector b) { return _mm512_max_pd(a, b); }
+    static vector rotateup(vector v, const double* entering)
     {
-        return _mm512_castsi512_pd(_mm512_alignr_epi64(_mm512_castpd_si512(upper),
-                                                       _mm512_castpd_si512(below), width - 1));
+        return _mm512_castsi512_pd(_mm512_alignr_epi64(
+            _mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*entering)), width - 1));
+    }
+    static void storetop(double* p, vector v)
+    {
+        _mm_storeh_pd(p, _mm256_extractf128_pd(_mm512_extractf64x4_pd(v, 1), 1));
     }
 };
 
@@ -33,7 +38,7 @@ struct avx512lanes {
 
 void runbatchavx512(struct spigotbatch* batch, double* carries)
 {
-    runregisterbatch<avx512lanes, avx512passes>(batch, carries);
+    runrotatedbatch<avx512lanes, avx512vectors>(batch, carries);
 }
 
 void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count)

@@ -5,8 +5,10 @@
 
 /* computepi keeps a batch's carries and digits in arrays this long, and
    the cell arrays are padded by it on both sides. */
-static_assert(portablepasses <= BATCH_PADDING && avx2passes <= BATCH_PADDING &&
-                  avx512passes <= BATCH_PADDING,
+/* The rotated kernels run up to one chunk of steps (a step per vector)
+   past the end, one cell lower each. */
+static_assert(portablepasses <= BATCH_PADDING && avx2passes + avx2vectors <= BATCH_PADDING &&
+                  avx512passes + avx512vectors <= BATCH_PADDING,
               "batch longer than the padding");
 
 static int alwayssupported(void) { return 1; }

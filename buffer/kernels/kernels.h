@@ -31,8 +31,10 @@ const struct batchkernel* fastestkernel(void);
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {
     portablepasses = 32,
-    avx2passes = 32,
-    avx512passes = 96,
+    avx2vectors = 8,
+    avx2passes = avx2vectors * 4,
+    avx512vectors = 12,
+    avx512passes = avx512vectors * 8,
 };
 void runbatchportable(struct spigotbatch* batch, double* carries);
 void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count);

@@ -8,27 +8,46 @@
 
 #include "exactdivision.h"
 
+namespace {
+
+/* One step: pass k works on cell bottom + k, whose multiplier is
+   bottom + 1 + k. Below cell 0 (only when bottom < 0) multiplier and
+   divisor are 1, which passes a carry on unchanged. */
+template <bool clamp>
+inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const double* lane)
+{
+    double* __restrict cells = batch->cells + bottom;
+    const double* __restrict reciprocals = batch->reciprocals + bottom;
+    const double base = bottom + 1;
+    for (int32_t k = 0; k < portablepasses; ++k) {
+        double multiplier = base + lane[k];
+        if (clamp) {
+            multiplier = multiplier > 1.0 ? multiplier : 1.0;
+        }
+        const double divisor = multiplier + multiplier - 1.0;
+        const double x = 10.0 * cells[k] + carry[k] * multiplier;
+        const double q = exactquotient(x, reciprocals[k]);
+        cells[k] = x - q * divisor;
+        carry[k] = q;
+    }
+}
+
+}  // namespace
+
 void runbatchportable(struct spigotbatch* batch, double* carries)
 {
     double carry[portablepasses];
+    double lane[portablepasses];
     for (int32_t k = 0; k < portablepasses; ++k) {
         carry[k] = 0.0;
+        lane[k] = k;
     }
-    const int32_t steps = batch->cellcount + portablepasses - 1;
-    for (int32_t step = 0; step < steps; ++step) {
-        /* Pass k works on cell bottom + k. */
-        const int32_t bottom = batch->cellcount - 1 - step;
-        double* __restrict cells = batch->cells + bottom;
-        const double* __restrict indices = batch->indices + bottom;
-        const double* __restrict reciprocals = batch->reciprocals + bottom;
-        for (int32_t k = 0; k < portablepasses; ++k) {
-            const double multiplier = indices[k] + 1.0;
-            const double divisor = indices[k] + multiplier;
-            const double x = 10.0 * cells[k] + carry[k] * multiplier;
-            const double q = exactquotient(x, reciprocals[k]);
-            cells[k] = x - q * divisor;
-            carry[k] = q;
-        }
+    int32_t bottom = batch->cellcount - 1;
+    for (; bottom >= 0; --bottom) {
+        step<false>(batch, bottom, carry, lane);
+    }
+    for (; bottom > -portablepasses; --bottom) {
+        step<true>(batch, bottom, carry, lane);
     }
     for (int32_t k = 0; k < portablepasses; ++k) {
         carries[k] = carry[k];

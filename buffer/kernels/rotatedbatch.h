@@ -1,0 +1,183 @@
+#ifndef BUFFER_KERNELS_ROTATEDBATCH_H
+#define BUFFER_KERNELS_ROTATEDBATCH_H
+
+/* The batch loop of the vector kernels, written once over a set of lane
+   operations, in rotated lanes.
+
+   With V vectors of W lanes in flight, lane l of vector i runs pass V l + i.
+   At each step pass p works on cell bottom + p, and the cell it leaves is
+   the one pass p + 1 takes at the next step: the same lane of the next
+   vector. So cells move between vectors by renaming registers; only the
+   cells leaving vector V - 1 move up one lane into vector 0, where an
+   untouched cell enters lane 0 (and the top lane, which pass P - 1 has
+   finished, is stored).
+
+   A cell keeps its number while it travels, so its reciprocal, multiplier
+   and divisor travel with it: a ring of V slots per kind, one slot
+   replaced per step. Unrolled V steps at a time, every slot a cell or a
+   ring entry sits in is known when compiling, and nothing is moved that
+   is not a cell entering or leaving. Memory is the cells and their
+   reciprocals: 16 bytes a cell.
+
+   Include it only from a kernel file. Everything here has internal
+   linkage, so each file keeps its own copy, built for its own instruction
+   set; a shared copy could run AVX-512 code on a processor without it. */
+
+#include <stdint.h>
+
+#include <utility>
+
+#include "kernels.h"
+
+namespace {
+
+/* lanes supplies: vector, width, load, store, broadcast, add, mul, max,
+   fmadd, fnmadd, quotient (exactdivision.h), rotateup(v, entering):
+   *entering in lane 0, then v's lanes but its top one, and storetop(p, v).
+
+   The cells and carries in flight are locals whose address never escapes,
+   so that they stay in registers: a vector type may alias any double, and
+   every store to the cell array would otherwise force them to memory. */
+template <typename lanes, int vectors>
+struct rotated {
+    typedef typename lanes::vector vector;
+    enum { width = lanes::width, passes = vectors * width };
+
+    struct alignas(64) ringslot {
+        double reciprocal[width];
+        double multiplier[width];
+        double divisor[width];
+    };
+
+    /* The constants of a batch and the ring its cells' numbers travel in. */
+    struct context {
+        double* cells;
+        const double* reciprocals;
+        vector offsets, twiceoffsets, one, ten;
+        ringslot* ring;
+    };
+
+    /* Numbers for the slot whose lane l holds the cell with multiplier
+       `first` + V l; below cell 0 both are 1, which passes a carry on
+       unchanged. */
+    template <bool clamp>
+    [[gnu::always_inline]] static void setnumbers(context& c, int slot, int32_t first)
+    {
+        vector multiplier = lanes::add(lanes::broadcast((double)first), c.offsets);
+        vector divisor = lanes::add(lanes::broadcast(2.0 * first - 1.0), c.twiceoffsets);
+        if (clamp) {
+            multiplier = lanes::max(multiplier, c.one);
+            divisor = lanes::max(divisor, c.one);
+        }
+        lanes::store(c.ring[slot].multiplier, multiplier);
+        lanes::store(c.ring[slot].divisor, divisor);
+    }
+
+    /* Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V. */
+    template <bool clamp, int k>
+    [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* cellslot,
+                                            vector* carry)
+    {
+#pragma GCC unroll 16
+        for (int i = 0; i < vectors; ++i) {
+            const int s = (i - k + vectors) % vectors;
+            const vector x = lanes::fmadd(cellslot[s], c.ten,
+                                          lanes::mul(carry[i], lanes::load(c.ring[s].multiplier)));
+            const vector q = lanes::quotient(x, lanes::load(c.ring[s].reciprocal));
+            cellslot[s] = lanes::fnmadd(q, lanes::load(c.ring[s].divisor), x);
+            carry[i] = q;
+        }
+        /* The last vector's cells go up a lane into vector 0; its top lane
+           is pass P - 1's, final. */
+        const int out = (vectors - 1 - k + vectors) % vectors;
+        lanes::storetop(c.cells + bottom + passes - 1, cellslot[out]);
+        cellslot[out] = lanes::rotateup(cellslot[out], c.cells + bottom - 1);
+        lanes::store(c.ring[out].reciprocal,
+                     lanes::rotateup(lanes::load(c.ring[out].reciprocal), c.reciprocals + bottom - 1));
+        setnumbers<clamp>(c, out, bottom);
+    }
+
+    template <bool clamp, int... k>
+    [[gnu::always_inline]] static void unrolled(context& c, int32_t bottom, vector* cellslot,
+                                                vector* carry, std::integer_sequence<int, k...>)
+    {
+        (step<clamp, k>(c, bottom - k, cellslot, carry), ...);
+    }
+};
+
+template <typename lanes, int vectors>
+void runrotatedbatch(struct spigotbatch* batch, double* carries)
+{
+    typedef rotated<lanes, vectors> batchloop;
+    typedef typename batchloop::vector vector;
+    enum { width = lanes::width, passes = batchloop::passes };
+    const auto chunk = std::make_integer_sequence<int, vectors>();
+
+    typename batchloop::context c;
+    typename batchloop::ringslot ring[vectors];
+    c.ring = ring;
+    /* The ring stays in memory (L1): hidden from the compiler's scalar
+       replacement, which would copy it between registers and the stack. */
+    __asm__("" : "+r"(c.ring));
+    c.cells = batch->cells;
+    c.reciprocals = batch->reciprocals;
+    double offsetlanes[width];
+    for (int l = 0; l < width; ++l) {
+        offsetlanes[l] = vectors * l;
+    }
+    c.offsets = lanes::load(offsetlanes);
+    c.twiceoffsets = lanes::add(c.offsets, c.offsets);
+    c.one = lanes::broadcast(1.0);
+    c.ten = lanes::broadcast(10.0);
+
+    /* Pass V l + i starts on cell top + V l + i: only pass 0 on a real
+       cell; the others meet zero cells above the top with zero carries
+       until they come down to it. */
+    int32_t bottom = batch->cellcount - 1;
+    vector cellslot[vectors];
+    vector carry[vectors];
+    for (int i = 0; i < vectors; ++i) {
+        double cell[width], reciprocal[width];
+        for (int l = 0; l < width; ++l) {
+            cell[l] = c.cells[bottom + vectors * l + i];
+            reciprocal[l] = c.reciprocals[bottom + vectors * l + i];
+        }
+        cellslot[i] = lanes::load(cell);
+        lanes::store(c.ring[i].reciprocal, lanes::load(reciprocal));
+        batchloop::template setnumbers<true>(c, i, bottom + 1 + i);
+        carry[i] = lanes::broadcast(0.0);
+    }
+
+    /* Every pass is below cell 0 after cellcount + P - 1 steps; the steps
+       past that, to a whole number of chunks, pass the carries on. While
+       every slot made holds cells >= 0, nothing needs clamping. */
+    int32_t steps = (batch->cellcount + passes - 1 + vectors - 1) / vectors * vectors;
+    for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
+        batchloop::template unrolled<false>(c, bottom, cellslot, carry, chunk);
+    }
+    for (; steps > 0; steps -= vectors, bottom -= vectors) {
+        batchloop::template unrolled<true>(c, bottom, cellslot, carry, chunk);
+    }
+
+    /* Lane l of vector i is pass V l + i. */
+    for (int i = 0; i < vectors; ++i) {
+        double lane[width];
+        lanes::store(lane, carry[i]);
+        for (int l = 0; l < width; ++l) {
+            carries[vectors * l + i] = lane[l];
+        }
+    }
+}
+
+template <typename lanes>
+void dividelanes(const double* x, const double* reciprocals, double* quotients, int32_t count)
+{
+    for (int32_t i = 0; i < count; i += lanes::width) {
+        lanes::store(quotients + i,
+                     lanes::quotient(lanes::load(x + i), lanes::load(reciprocals + i)));
+    }
+}
+
+}  // namespace
+
+#endif
