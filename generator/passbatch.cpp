@@ -11,14 +11,20 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 
 namespace generator {
 
-passcells::passcells(std::int32_t cellcount)
-    : cellcount(cellcount), cells(static_cast<std::size_t>(cellcount), 2.0)
+passcells::passcells(std::int32_t cellcount) : cellcount(cellcount)
 {
-    auto table = std::make_shared<std::vector<double>>(cells.size());
+    auto table = std::make_shared<std::vector<double>>(static_cast<std::size_t>(cellcount));
     for (std::size_t j = 0; j < table->size(); ++j) {
         (*table)[j] = 1.0 / static_cast<double>(2 * j + 1);
     }
     reciprocals = std::move(table);
+}
+
+void passcells::start()
+{
+    if (cells.empty()) {
+        cells.assign(static_cast<std::size_t>(cellcount), 2.0);
+    }
 }
 
 namespace {

@@ -21,7 +21,13 @@ inline constexpr std::int32_t batchpasses = 64;
 struct passcells {
     explicit passcells(std::int32_t cellcount);
 
+    // Makes the cells, every one 2, if no pass has run yet.
+    void start();
+
     std::int32_t cellcount;
+    // Empty until the first pass: until then every cell is 2, so a copy
+    // taken before it (pidigits polls one) costs no cells of its own, and
+    // a run holds one set of cells however it was copied.
     std::vector<double> cells;
     // 1 / (2j + 1), rounded; never changes, so copies share it.
     std::shared_ptr<const std::vector<double>> reciprocals;

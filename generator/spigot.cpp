@@ -20,6 +20,7 @@ spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
 std::int32_t spigot::nextrawdigit()
 {
     if (rawtaken == batchpasses) {
+        remainders.start();
         variant->run(remainders, rawdigits.data());
         rawtaken = 0;
     }
