@@ -75,4 +75,21 @@ TEST_P(textperkernel, MatchesThePlainLoopForLargerCounts)
     }
 }
 
+TEST_P(textperkernel, TellsItsObserverThePassesDoneAfterEachBatch)
+{
+    const int32_t passes = GetParam()->passes;
+    const int32_t n = 3 * passes + 5;
+    std::vector<int32_t> told;
+    const passobserver observer = {
+        [](void* context, int32_t done) { static_cast<std::vector<int32_t>*>(context)->push_back(done); },
+        &told};
+    std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
+    ASSERT_EQ(computepiwith(GetParam(), n, buffer.data(), &observer), computepi_ok);
+    EXPECT_EQ(told, (std::vector<int32_t>{passes, 2 * passes, 3 * passes, n}));
+
+    told.clear();
+    ASSERT_EQ(computepiwith(GetParam(), 0, buffer.data(), &observer), computepi_ok);
+    EXPECT_TRUE(told.empty());
+}
+
 INSTANTIATE_FOR_EACH_KERNEL(textperkernel);
