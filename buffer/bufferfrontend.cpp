@@ -1,16 +1,13 @@
 #include "bufferfrontend.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "computepi.h"
+#include "interruption.h"
 #include "terminalprogress.h"
 
-static int reportoutofmemory(void)
+int reportoutofmemory(void)
 {
     fputs("Out of memory\n", stderr);
     return status_outofmemory;
@@ -58,6 +55,8 @@ int computetext(int argc, char** argv, char** text)
         fputs("#DIGITS must be between 0 and 16953818\n", stderr);
         return status_usage;
     }
+    /* From here a signal that ends the run tidies up first. */
+    cleanuponsignals();
     char* buffer = (char*)malloc((size_t)ndigits + 2);
     int computed = 0;
     if (buffer != NULL) {
@@ -82,144 +81,4 @@ int printtext(const char* text)
         return status_output;
     }
     return status_success;
-}
-
-static int reportcannotwrite(const char* name)
-{
-    fprintf(stderr, "Cannot write %s\n", name);
-    return status_output;
-}
-
-/* Writes text and a line end to an open file, flushes it and closes it.
-   Returns 0 when any of that failed; the file is closed either way. */
-static int writeandclose(FILE* file, const char* text, int todisk)
-{
-    int failed = fputs(text, file) == EOF;
-    failed |= fputc('\n', file) == EOF;
-    failed |= fflush(file) == EOF;
-    failed |= ferror(file) != 0;
-    if (todisk && !failed) {
-        failed |= fsync(fileno(file)) != 0;
-    }
-    failed |= fclose(file) == EOF;
-    return !failed;
-}
-
-/* The old way, for what cannot be replaced: devices, FIFOs, and files in
-   a directory where no new file can be made. */
-static int writeinplace(const char* name, const char* text)
-{
-    errno = 0;
-    FILE* file = fopen(name, "w");
-    if (file == NULL) {
-        if (errno == ENOMEM) {
-            return reportoutofmemory();
-        }
-        fprintf(stderr, "Cannot open %s\n", name);
-        return status_output;
-    }
-    if (!writeandclose(file, text, 0)) {
-        return reportcannotwrite(name);
-    }
-    return status_success;
-}
-
-/* The file a name leads to: symbolic links followed to their last target,
-   which need not exist yet. A malloc'd path, or NULL when memory runs out. */
-static char* followlinks(const char* name)
-{
-    char* path = strdup(name);
-    char target[4096];
-    /* Past 40 links (a loop, say) the path is left for fopen to reject. */
-    for (int hops = 0; path != NULL && hops < 40; ++hops) {
-        struct stat info;
-        if (lstat(path, &info) != 0 || !S_ISLNK(info.st_mode)) {
-            break;
-        }
-        const ssize_t length = readlink(path, target, sizeof target - 1);
-        if (length < 0) {
-            break;
-        }
-        target[length] = '\0';
-        /* A relative target is relative to the link's own directory. */
-        const char* slash = strrchr(path, '/');
-        const size_t directory = target[0] == '/' || slash == NULL ? 0 : (size_t)(slash - path) + 1;
-        char* next = (char*)malloc(directory + (size_t)length + 1);
-        if (next != NULL) {
-            memcpy(next, path, directory);
-            memcpy(next + directory, target, (size_t)length + 1);
-        }
-        free(path);
-        path = next;
-    }
-    return path;
-}
-
-/* Writes the text to a new file beside target and renames it over target
-   once all of it is on the disk, so target holds either its old contents
-   or the whole new text, whatever fails and whoever else writes it. */
-static int replacefile(const char* name, const char* target, const struct stat* old, const char* text)
-{
-    /* ".NAME.XXXXXX" in target's directory: rename stays in one file system. */
-    const char* slash = strrchr(target, '/');
-    const size_t directory = slash == NULL ? 0 : (size_t)(slash - target) + 1;
-    char* temporary = (char*)malloc(strlen(target) + sizeof "..XXXXXX");
-    if (temporary == NULL) {
-        return reportoutofmemory();
-    }
-    memcpy(temporary, target, directory);
-    sprintf(temporary + directory, ".%s.XXXXXX", target + directory);
-    const int descriptor = mkstemp(temporary);
-    if (descriptor < 0) {
-        const int reason = errno;
-        free(temporary);
-        if (reason == ENOMEM) {
-            return reportoutofmemory();
-        }
-        /* A full disk would fail the old way too, after truncating FILE. */
-        if (reason == ENOSPC || reason == EDQUOT) {
-            return reportcannotwrite(name);
-        }
-        return writeinplace(name, text);
-    }
-    /* mkstemp makes the file 0600: give it the old file's permission bits,
-       or those a new file gets (0666 less the umask). */
-    mode_t mode = 0;
-    if (old != NULL) {
-        mode = old->st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    FILE* file = fdopen(descriptor, "w");
-    const int outofmemory = file == NULL && errno == ENOMEM;
-    int written = 0;
-    if (file == NULL) {
-        close(descriptor);
-    } else {
-        written = fchmod(descriptor, mode) == 0 && writeandclose(file, text, 1);
-    }
-    if (!written || rename(temporary, target) != 0) {
-        remove(temporary);
-        free(temporary);
-        return outofmemory ? reportoutofmemory() : reportcannotwrite(name);
-    }
-    free(temporary);
-    return status_success;
-}
-
-int savetext(const char* name, const char* text)
-{
-    char* target = followlinks(name);
-    if (target == NULL) {
-        return reportoutofmemory();
-    }
-    struct stat old;
-    const int exists = stat(target, &old) == 0;
-    const int status = exists && !S_ISREG(old.st_mode)
-                           ? writeinplace(name, text)
-                           : replacefile(name, target, exists ? &old : NULL, text);
-    free(target);
-    return status;
 }

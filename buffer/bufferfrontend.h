@@ -33,12 +33,7 @@ int computetext(int argc, char** argv, char** text);
    exit status, having reported a failure on standard error. */
 int printtext(const char* text);
 
-/* Writes text and a line end to the named file. A regular file (or one
-   that does not exist yet) is replaced whole: the text goes to a new file
-   beside it, which is renamed over it only once all of it was written and
-   flushed to the disk, so on any failure the old file stays as it was. A
-   symbolic link leads to the file replaced; devices and FIFOs are written
-   in place, and so is a file in a directory where no new file can be made. */
-int savetext(const char* name, const char* text);
+/* "Out of memory" on standard error; returns status_outofmemory. */
+int reportoutofmemory(void);
 
 #endif

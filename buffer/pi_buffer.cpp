@@ -2,6 +2,7 @@
 #include <stdlib.h>
 
 #include "bufferfrontend.h"
+#include "filereplacement.h"
 
 int main(int argc, char** argv)
 {

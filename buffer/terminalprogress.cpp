@@ -1,5 +1,7 @@
 #include "terminalprogress.h"
 
+#include "interruption.h"
+
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -66,6 +68,7 @@ static void drawline(struct terminalprogress* progress, const char* text, size_t
     fwrite(line, 1, end, stderr);
     fflush(stderr);
     progress->shownlength = length;
+    noteprogressline(length);
 }
 
 void reportprogress(struct terminalprogress* progress, int32_t done)

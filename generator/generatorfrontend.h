@@ -39,15 +39,6 @@ int buildtext(int argc, char** argv, std::ostream& err, std::string& text);
 // and returns exitoutput.
 int writestandardoutput(std::ostream& out, std::ostream& err, const std::string& text);
 
-// Writes text and a line end to the named file; reports a file it cannot
-// open or write on err. A regular file (or one that does not exist yet) is
-// replaced whole: the text goes to a new file beside it, which is renamed
-// over it only once all of it was written and flushed to the disk, so on
-// any failure the old file stays as it was. A symbolic link leads to the
-// file replaced; devices and FIFOs are written in place, and so is a file
-// in a directory where no new file can be made.
-int writefile(const char* name, std::ostream& err, const std::string& text);
-
 // "Out of memory" on err and exitoutofmemory.
 int reportoutofmemory(std::ostream& err);
 

@@ -2,6 +2,7 @@
 #include <iostream>
 #include <string>
 
+#include "filereplacement.h"
 #include "generatorfrontend.h"
 
 int main(int argc, char** argv)

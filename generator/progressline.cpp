@@ -1,5 +1,7 @@
 #include "progressline.h"
 
+#include "interruption.h"
+
 #include <unistd.h>  // isatty
 
 #include <chrono>
@@ -91,6 +93,7 @@ void progressline::draw(const std::string& text)
     terminal << std::flush;
     shownlength = text.size();
     shown = shownlength > 0 ? this : nullptr;
+    noteprogressline(shownlength);
 }
 
 }  // namespace generator

@@ -1,0 +1,21 @@
+#ifndef BUFFER_FILEREPLACEMENT_H
+#define BUFFER_FILEREPLACEMENT_H
+
+/* Writing the text to FILE. Uses POSIX beside the standard library:
+   mkstemp, fsync, fchmod, umask, lstat and readlink. */
+
+/* Writes text and a line end to the named file. A regular file (or one
+   that does not exist yet) is replaced whole: the text goes to a new file
+   beside it, which is renamed over it only once all of it was written and
+   flushed to the disk, so on any failure the old file stays as it was. A
+   symbolic link leads to the file replaced; devices and FIFOs are written
+   in place, and so is a file in a directory where no new file can be made.
+   A run that a signal ends meanwhile removes the temporary (interruption.h).
+   Returns an exit status, having reported a failure on standard error. */
+int savetext(const char* name, const char* text);
+
+
+/* For tests: called, when set, once the temporary exists. */
+extern void (*aftertemporarymade)(const char* temporary);
+
+#endif

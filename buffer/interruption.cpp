@@ -1,0 +1,76 @@
+#include "interruption.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+/* Copies, so that the handler reads nothing that may be freed. */
+static char temporaryname[4096];
+static volatile sig_atomic_t hastemporary = 0;
+static volatile sig_atomic_t progresslength = 0;
+
+static const int endingsignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+static void cleanupanddie(int signal)
+{
+    if (hastemporary) {
+        unlink(temporaryname);
+    }
+    if (progresslength > 0) {
+        /* Spaces over the line, the cursor back at its start. */
+        char line[130];
+        const size_t length = (size_t)progresslength;
+        line[0] = '\r';
+        memset(line + 1, ' ', length);
+        line[length + 1] = '\r';
+        (void)!write(STDERR_FILENO, line, length + 2);
+    }
+    struct sigaction bydefault;
+    memset(&bydefault, 0, sizeof bydefault);
+    bydefault.sa_handler = SIG_DFL;
+    sigaction(signal, &bydefault, NULL);
+    raise(signal);
+}
+
+void cleanuponsignals(void)
+{
+    for (size_t i = 0; i < sizeof endingsignals / sizeof endingsignals[0]; ++i) {
+        struct sigaction old;
+        if (sigaction(endingsignals[i], NULL, &old) == 0 && old.sa_handler == SIG_IGN) {
+            continue;
+        }
+        struct sigaction cleanup;
+        memset(&cleanup, 0, sizeof cleanup);
+        cleanup.sa_handler = cleanupanddie;
+        sigfillset(&cleanup.sa_mask);
+        sigaction(endingsignals[i], &cleanup, NULL);
+    }
+}
+
+int maketemporary(char* pattern)
+{
+    sigset_t ending, previous;
+    sigemptyset(&ending);
+    for (size_t i = 0; i < sizeof endingsignals / sizeof endingsignals[0]; ++i) {
+        sigaddset(&ending, endingsignals[i]);
+    }
+    sigprocmask(SIG_BLOCK, &ending, &previous);
+    const int descriptor = mkstemp(pattern);
+    const int reason = errno;
+    if (descriptor >= 0 && strlen(pattern) < sizeof temporaryname) {
+        strcpy(temporaryname, pattern);
+        hastemporary = 1;
+    }
+    sigprocmask(SIG_SETMASK, &previous, NULL);
+    errno = reason;
+    return descriptor;
+}
+
+void forgettemporary(void) { hastemporary = 0; }
+
+void noteprogressline(size_t length)
+{
+    progresslength = (sig_atomic_t)(length < 128 ? length : 128);
+}

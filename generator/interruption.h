@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// A run that a signal ends (SIGINT, SIGTERM, SIGHUP, SIGPIPE) first removes
+// the temporary it may have made beside FILE and erases the progress line
+// it may be showing, then dies of that same signal, so that its exit
+// status still says what ended it. Only async-signal-safe calls run in the
+// handler, over state noted beforehand. Uses POSIX signals.
+namespace generator {
+
+// Installs the handler; a signal the process was started ignoring stays
+// ignored.
+void cleanuponsignals();
+
+// mkstemp on pattern, the file made noted as the temporary to remove, with
+// the signals held off in between so that none can leave it behind.
+int maketemporary(std::string& pattern);
+
+// There is no temporary to remove any more.
+void forgettemporary();
+
+// The characters the progress line shows now, 0 when it is erased.
+void noteprogressline(std::size_t length);
+
+}  // namespace generator

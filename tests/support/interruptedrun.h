@@ -1,0 +1,52 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "inchild.h"
+
+namespace testsupport {
+
+// For each signal that ends a run: FILE holds "old\n", and writetext(FILE,
+// signal), in a child, writes "031415" to it but raises signal once its
+// temporary exists. The child must die of that signal, leaving FILE as it
+// was and nothing else in its directory.
+template <typename writer>
+void expectinterruptedwritesleavefilealone(const std::string& tag, writer writetext)
+{
+    namespace fs = std::filesystem;
+    const fs::path directory = fs::temp_directory_path() / (tag + std::to_string(::getpid()));
+    fs::create_directories(directory);
+    const fs::path file = directory / "out.txt";
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        std::ofstream(file) << "old\n";
+        const auto child = inchild([&] { writetext(file.string(), signal); });
+        ASSERT_TRUE(WIFSIGNALED(child.status)) << "signal " << signal;
+        EXPECT_EQ(WTERMSIG(child.status), signal);
+        std::ifstream kept(file);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "old\n") << "signal " << signal;
+        EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1)
+            << "a temporary was left behind, signal " << signal;
+    }
+    fs::remove_all(directory);
+}
+
+// showandraise, in a child, notes a progress line of 5 characters and
+// raises SIGINT: the line must be erased and the child die of SIGINT.
+template <typename body>
+void expectinterruptionerasesprogress(body showandraise)
+{
+    const auto child = inchild(showandraise);
+    ASSERT_TRUE(WIFSIGNALED(child.status));
+    EXPECT_EQ(WTERMSIG(child.status), SIGINT);
+    EXPECT_EQ(child.err, "\r     \r");
+}
+
+}  // namespace testsupport
