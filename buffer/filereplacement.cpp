@@ -11,7 +11,29 @@
 #include "bufferfrontend.h"
 #include "interruption.h"
 
-void (*aftertemporarymade)(const char* temporary) = NULL;
+static int fsyncdirectory(int descriptor) { return fsync(descriptor); }
+static void nothing(const char* temporary) { (void)temporary; }
+
+struct filesystemcalls filesystemcalls = {
+    malloc, maketemporary, write, fsync, rename, fsyncdirectory, nothing,
+};
+
+/* All of size bytes of data, through the descriptor. */
+static int writeall(int descriptor, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = filesystemcalls.write(descriptor, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return 0;
+        }
+        data += written;
+        size -= (size_t)written;
+    }
+    return 1;
+}
 
 static int reportcannotwrite(const char* name)
 {
@@ -21,15 +43,12 @@ static int reportcannotwrite(const char* name)
 
 /* Writes text and a line end to an open file, flushes it and closes it.
    Returns 0 when any of that failed; the file is closed either way. */
-static int writeandclose(FILE* file, const char* text, int todisk)
+static int writeandclose(FILE* file, const char* text)
 {
     int failed = fputs(text, file) == EOF;
     failed |= fputc('\n', file) == EOF;
     failed |= fflush(file) == EOF;
     failed |= ferror(file) != 0;
-    if (todisk && !failed) {
-        failed |= fsync(fileno(file)) != 0;
-    }
     failed |= fclose(file) == EOF;
     return !failed;
 }
@@ -47,7 +66,7 @@ static int writeinplace(const char* name, const char* text)
         fprintf(stderr, "Cannot open %s\n", name);
         return status_output;
     }
-    if (!writeandclose(file, text, 0)) {
+    if (!writeandclose(file, text)) {
         return reportcannotwrite(name);
     }
     return status_success;
@@ -57,7 +76,10 @@ static int writeinplace(const char* name, const char* text)
    which need not exist yet. A malloc'd path, or NULL when memory runs out. */
 static char* followlinks(const char* name)
 {
-    char* path = strdup(name);
+    char* path = (char*)filesystemcalls.allocate(strlen(name) + 1);
+    if (path != NULL) {
+        strcpy(path, name);
+    }
     char target[4096];
     /* Past 40 links (a loop, say) the path is left for fopen to reject. */
     for (int hops = 0; path != NULL && hops < 40; ++hops) {
@@ -73,7 +95,7 @@ static char* followlinks(const char* name)
         /* A relative target is relative to the link's own directory. */
         const char* slash = strrchr(path, '/');
         const size_t directory = target[0] == '/' || slash == NULL ? 0 : (size_t)(slash - path) + 1;
-        char* next = (char*)malloc(directory + (size_t)length + 1);
+        char* next = (char*)filesystemcalls.allocate(directory + (size_t)length + 1);
         if (next != NULL) {
             memcpy(next, path, directory);
             memcpy(next + directory, target, (size_t)length + 1);
@@ -90,7 +112,7 @@ static char* followlinks(const char* name)
    failure of the run. */
 static void syncdirectory(const char* target, size_t directory)
 {
-    char* path = (char*)malloc(directory + 2);
+    char* path = (char*)filesystemcalls.allocate(directory + 2);
     if (path == NULL) {
         return;
     }
@@ -103,7 +125,7 @@ static void syncdirectory(const char* target, size_t directory)
     const int descriptor = open(path, O_RDONLY | O_DIRECTORY);
     free(path);
     if (descriptor >= 0) {
-        (void)fsync(descriptor);
+        (void)filesystemcalls.fsyncdirectory(descriptor);
         close(descriptor);
     }
 }
@@ -116,17 +138,15 @@ static int replacefile(const char* name, const char* target, const struct stat* 
     /* ".NAME.XXXXXX" in target's directory: rename stays in one file system. */
     const char* slash = strrchr(target, '/');
     const size_t directory = slash == NULL ? 0 : (size_t)(slash - target) + 1;
-    char* temporary = (char*)malloc(strlen(target) + sizeof "..XXXXXX");
+    char* temporary = (char*)filesystemcalls.allocate(strlen(target) + sizeof "..XXXXXX");
     if (temporary == NULL) {
         return reportoutofmemory();
     }
     memcpy(temporary, target, directory);
     sprintf(temporary + directory, ".%s.XXXXXX", target + directory);
-    const int descriptor = maketemporary(temporary);
+    const int descriptor = filesystemcalls.maketemporary(temporary);
     if (descriptor >= 0) {
-        if (aftertemporarymade != NULL) {
-            aftertemporarymade(temporary);
-        }
+        filesystemcalls.temporarymade(temporary);
     }
     if (descriptor < 0) {
         const int reason = errno;
@@ -150,19 +170,14 @@ static int replacefile(const char* name, const char* target, const struct stat* 
         umask(mask);
         mode = 0666 & ~mask;
     }
-    FILE* file = fdopen(descriptor, "w");
-    const int outofmemory = file == NULL && errno == ENOMEM;
-    int written = 0;
-    if (file == NULL) {
-        close(descriptor);
-    } else {
-        written = fchmod(descriptor, mode) == 0 && writeandclose(file, text, 1);
-    }
-    if (!written || rename(temporary, target) != 0) {
+    int written = fchmod(descriptor, mode) == 0 && writeall(descriptor, text, strlen(text)) &&
+                  writeall(descriptor, "\n", 1) && filesystemcalls.fsync(descriptor) == 0;
+    written &= close(descriptor) == 0;
+    if (!written || filesystemcalls.rename(temporary, target) != 0) {
         remove(temporary);
         forgettemporary();
         free(temporary);
-        return outofmemory ? reportoutofmemory() : reportcannotwrite(name);
+        return reportcannotwrite(name);
     }
     forgettemporary();
     syncdirectory(target, directory);

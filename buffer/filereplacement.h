@@ -1,8 +1,11 @@
 #ifndef BUFFER_FILEREPLACEMENT_H
 #define BUFFER_FILEREPLACEMENT_H
 
+#include <stddef.h>
+#include <sys/types.h>
+
 /* Writing the text to FILE. Uses POSIX beside the standard library:
-   mkstemp, fsync, fchmod, umask, lstat and readlink. */
+   mkstemp, write, fsync, fchmod, umask, lstat and readlink. */
 
 /* Writes text and a line end to the named file. A regular file (or one
    that does not exist yet) is replaced whole: the text goes to a new file
@@ -15,7 +18,18 @@
 int savetext(const char* name, const char* text);
 
 
-/* For tests: called, when set, once the temporary exists. */
-extern void (*aftertemporarymade)(const char* temporary);
+/* The calls that file replacement makes and can fail, the system's own
+   by default, so that tests can fail each in turn. */
+struct filesystemcalls {
+    void* (*allocate)(size_t size);
+    int (*maketemporary)(char* pattern);
+    ssize_t (*write)(int descriptor, const void* data, size_t size);
+    int (*fsync)(int descriptor);
+    int (*rename)(const char* from, const char* to);
+    int (*fsyncdirectory)(int descriptor);
+    /* Told the temporary's name once it exists. */
+    void (*temporarymade)(const char* temporary);
+};
+extern struct filesystemcalls filesystemcalls;
 
 #endif

@@ -17,7 +17,7 @@ TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
     testsupport::expectinterruptedwritesleavefilealone("pibuffer", [](const std::string& file, int signal) {
         cleanuponsignals();
         signaltosend = signal;
-        aftertemporarymade = [](const char*) { raise(signaltosend); };
+        filesystemcalls.temporarymade = [](const char*) { raise(signaltosend); };
         savetext(file.c_str(), "031415");
     });
 }

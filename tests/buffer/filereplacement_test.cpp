@@ -1,0 +1,127 @@
+// Every way replacing FILE can fail, each call failed in turn through the
+// seam: the status and message each gives, FILE as it was (or whole and
+// new), and never a temporary left beside it.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "bufferfrontend.h"
+#include "filereplacement.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int failingallocation = -1;  // the number of the allocation that fails
+int allocations = 0;
+
+void* countedallocate(size_t size)
+{
+    if (allocations++ == failingallocation) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return malloc(size);
+}
+
+struct outcome {
+    int status;
+    std::string err;
+    std::string file;
+    long entries;  // in FILE's directory, FILE included
+};
+
+fs::path faultdirectory()
+{
+    return fs::temp_directory_path() / ("pibufferfaults" + std::to_string(::getpid()));
+}
+
+std::string cannotwrite() { return "Cannot write " + (faultdirectory() / "out.txt").string() + "\n"; }
+
+outcome replace(const struct filesystemcalls& calls)
+{
+    const fs::path directory = faultdirectory();
+    fs::remove_all(directory);
+    fs::create_directories(directory);
+    const fs::path file = directory / "out.txt";
+    std::ofstream(file) << "old\n";
+    const struct filesystemcalls real = filesystemcalls;
+    filesystemcalls = calls;
+    testing::internal::CaptureStderr();
+    const int status = savetext(file.c_str(), "031415");
+    const std::string err = testing::internal::GetCapturedStderr();
+    filesystemcalls = real;
+    std::ifstream kept(file);
+    outcome result{status, err, std::string(std::istreambuf_iterator<char>(kept), {}),
+                   std::distance(fs::directory_iterator(directory), fs::directory_iterator())};
+    fs::remove_all(directory);
+    return result;
+}
+
+}  // namespace
+
+TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
+{
+    const struct filesystemcalls real = filesystemcalls;
+    struct filesystemcalls calls = real;
+    const auto expect = [&](const char* what, int status, const std::string& err, const char* text) {
+        const outcome result = replace(calls);
+        EXPECT_EQ(result.status, status) << what;
+        EXPECT_EQ(result.err, err) << what;
+        EXPECT_EQ(result.file, text) << what;
+        EXPECT_EQ(result.entries, 1) << what << ": a temporary was left behind";
+        calls = real;
+    };
+
+    expect("nothing fails", status_success, "", "031415\n");
+    calls.write = [](int d, const void* p, size_t) { return ::write(d, p, 1); };
+    expect("writes of one byte at a time", status_success, "", "031415\n");
+
+    calls.maketemporary = [](char*) { errno = ENOSPC; return -1; };
+    expect("no room for the temporary", status_output, cannotwrite(), "old\n");
+    calls.maketemporary = [](char*) { errno = ENOMEM; return -1; };
+    expect("no memory for the temporary", status_outofmemory, "Out of memory\n", "old\n");
+    // A directory where no new file can be made: FILE is written in place.
+    calls.maketemporary = [](char*) { errno = EACCES; return -1; };
+    expect("no temporary allowed", status_success, "", "031415\n");
+
+    calls.write = [](int, const void*, size_t) -> ssize_t { errno = ENOSPC; return -1; };
+    expect("a full disk", status_output, cannotwrite(), "old\n");
+    calls.fsync = [](int) { errno = EIO; return -1; };
+    expect("the file's fsync", status_output, cannotwrite(), "old\n");
+    calls.rename = [](const char*, const char*) { errno = EXDEV; return -1; };
+    expect("the rename", status_output, cannotwrite(), "old\n");
+    // The text has reached FILE when the directory is synced.
+    calls.fsyncdirectory = [](int) { errno = EINVAL; return -1; };
+    expect("the directory's fsync", status_success, "", "031415\n");
+}
+
+TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
+{
+    struct filesystemcalls calls = filesystemcalls;
+    calls.allocate = countedallocate;
+    for (failingallocation = 0;; ++failingallocation) {
+        allocations = 0;
+        const outcome result = replace(calls);
+        if (allocations <= failingallocation) {
+            break;  // every allocation has failed once
+        }
+        EXPECT_EQ(result.entries, 1) << "allocation " << failingallocation;
+        if (result.status == status_success) {
+            // Only syncing the directory, after the rename, may fail quietly.
+            EXPECT_EQ(result.file, "031415\n") << "allocation " << failingallocation;
+            EXPECT_EQ(result.err, "");
+            continue;
+        }
+        EXPECT_EQ(result.status, status_outofmemory) << "allocation " << failingallocation;
+        EXPECT_EQ(result.err, "Out of memory\n");
+        EXPECT_EQ(result.file, "old\n");
+    }
+    EXPECT_GE(failingallocation, 2);
+    failingallocation = -1;
+}
