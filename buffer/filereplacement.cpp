@@ -14,7 +14,7 @@
 static int fsyncdirectory(int descriptor) { return fsync(descriptor); }
 static void nothing(const char* temporary) { (void)temporary; }
 
-struct filesystemcalls filesystemcalls = {
+struct filesystemcalls filesystem = {
     malloc, maketemporary, write, fsync, rename, fsyncdirectory, nothing,
 };
 
@@ -22,7 +22,7 @@ struct filesystemcalls filesystemcalls = {
 static int writeall(int descriptor, const char* data, size_t size)
 {
     while (size > 0) {
-        const ssize_t written = filesystemcalls.write(descriptor, data, size);
+        const ssize_t written = filesystem.write(descriptor, data, size);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -76,7 +76,7 @@ static int writeinplace(const char* name, const char* text)
    which need not exist yet. A malloc'd path, or NULL when memory runs out. */
 static char* followlinks(const char* name)
 {
-    char* path = (char*)filesystemcalls.allocate(strlen(name) + 1);
+    char* path = (char*)filesystem.allocate(strlen(name) + 1);
     if (path != NULL) {
         strcpy(path, name);
     }
@@ -95,7 +95,7 @@ static char* followlinks(const char* name)
         /* A relative target is relative to the link's own directory. */
         const char* slash = strrchr(path, '/');
         const size_t directory = target[0] == '/' || slash == NULL ? 0 : (size_t)(slash - path) + 1;
-        char* next = (char*)filesystemcalls.allocate(directory + (size_t)length + 1);
+        char* next = (char*)filesystem.allocate(directory + (size_t)length + 1);
         if (next != NULL) {
             memcpy(next, path, directory);
             memcpy(next + directory, target, (size_t)length + 1);
@@ -112,7 +112,7 @@ static char* followlinks(const char* name)
    failure of the run. */
 static void syncdirectory(const char* target, size_t directory)
 {
-    char* path = (char*)filesystemcalls.allocate(directory + 2);
+    char* path = (char*)filesystem.allocate(directory + 2);
     if (path == NULL) {
         return;
     }
@@ -125,7 +125,7 @@ static void syncdirectory(const char* target, size_t directory)
     const int descriptor = open(path, O_RDONLY | O_DIRECTORY);
     free(path);
     if (descriptor >= 0) {
-        (void)filesystemcalls.fsyncdirectory(descriptor);
+        (void)filesystem.fsyncdirectory(descriptor);
         close(descriptor);
     }
 }
@@ -138,15 +138,15 @@ static int replacefile(const char* name, const char* target, const struct stat* 
     /* ".NAME.XXXXXX" in target's directory: rename stays in one file system. */
     const char* slash = strrchr(target, '/');
     const size_t directory = slash == NULL ? 0 : (size_t)(slash - target) + 1;
-    char* temporary = (char*)filesystemcalls.allocate(strlen(target) + sizeof "..XXXXXX");
+    char* temporary = (char*)filesystem.allocate(strlen(target) + sizeof "..XXXXXX");
     if (temporary == NULL) {
         return reportoutofmemory();
     }
     memcpy(temporary, target, directory);
     sprintf(temporary + directory, ".%s.XXXXXX", target + directory);
-    const int descriptor = filesystemcalls.maketemporary(temporary);
+    const int descriptor = filesystem.maketemporary(temporary);
     if (descriptor >= 0) {
-        filesystemcalls.temporarymade(temporary);
+        filesystem.temporarymade(temporary);
     }
     if (descriptor < 0) {
         const int reason = errno;
@@ -171,9 +171,9 @@ static int replacefile(const char* name, const char* target, const struct stat* 
         mode = 0666 & ~mask;
     }
     int written = fchmod(descriptor, mode) == 0 && writeall(descriptor, text, strlen(text)) &&
-                  writeall(descriptor, "\n", 1) && filesystemcalls.fsync(descriptor) == 0;
+                  writeall(descriptor, "\n", 1) && filesystem.fsync(descriptor) == 0;
     written &= close(descriptor) == 0;
-    if (!written || filesystemcalls.rename(temporary, target) != 0) {
+    if (!written || filesystem.rename(temporary, target) != 0) {
         remove(temporary);
         forgettemporary();
         free(temporary);

@@ -30,6 +30,6 @@ struct filesystemcalls {
     /* Told the temporary's name once it exists. */
     void (*temporarymade)(const char* temporary);
 };
-extern struct filesystemcalls filesystemcalls;
+extern struct filesystemcalls filesystem;
 
 #endif

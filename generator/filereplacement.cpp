@@ -17,7 +17,14 @@
 
 namespace generator {
 
-void (*aftertemporarymade)(const char* temporary) = nullptr;
+filesystemcalls filesystem = {
+    maketemporary,
+    ::write,
+    ::fsync,
+    ::rename,
+    ::fsync,
+    [](const char*) {},
+};
 
 namespace {
 
@@ -89,7 +96,7 @@ struct temporaryfile {
 bool writeall(int descriptor, const char* data, std::size_t size)
 {
     for (std::size_t done = 0; done < size;) {
-        const ssize_t written = ::write(descriptor, data + done, size - done);
+        const ssize_t written = filesystem.write(descriptor, data + done, size - done);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -101,16 +108,21 @@ bool writeall(int descriptor, const char* data, std::size_t size)
     return true;
 }
 
-// Makes a rename in directory durable. The text has reached FILE by then,
-// so a directory that cannot be opened or synced (some file systems
-// refuse) is not a failure of the run.
-void syncdirectory(const fs::path& directory)
+// Makes the rename of target durable by syncing its directory. The text
+// has reached FILE by then, so a directory that cannot be opened or synced
+// (some file systems refuse), or memory running out for its name, is not
+// a failure of the run.
+void syncdirectory(const fs::path& target) noexcept
 {
-    const std::string name = directory.empty() ? std::string(".") : directory.string();
-    const int descriptor = ::open(name.c_str(), O_RDONLY | O_DIRECTORY);
-    if (descriptor >= 0) {
-        (void)::fsync(descriptor);
-        ::close(descriptor);
+    try {
+        const fs::path directory = target.parent_path();
+        const std::string name = directory.empty() ? std::string(".") : directory.string();
+        const int descriptor = ::open(name.c_str(), O_RDONLY | O_DIRECTORY);
+        if (descriptor >= 0) {
+            (void)filesystem.fsyncdirectory(descriptor);
+            ::close(descriptor);
+        }
+    } catch (const std::bad_alloc&) {
     }
 }
 
@@ -132,9 +144,9 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
     hidden += ".XXXXXX";
     temporaryfile temporary;
     temporary.name = (target.parent_path() / hidden).string();
-    temporary.descriptor = maketemporary(temporary.name);
-    if (temporary.descriptor >= 0 && aftertemporarymade != nullptr) {
-        aftertemporarymade(temporary.name.c_str());
+    temporary.descriptor = filesystem.maketemporary(temporary.name);
+    if (temporary.descriptor >= 0) {
+        filesystem.temporarymade(temporary.name.c_str());
     }
     if (temporary.descriptor < 0) {
         const int reason = errno;
@@ -159,15 +171,14 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
         mode = static_cast<fs::perms>(0666 & ~mask);
     }
     fs::permissions(temporary.name, mode, ec);
-    if (!written || ec || ::fsync(temporary.descriptor) != 0) {
+    if (!written || ec || filesystem.fsync(temporary.descriptor) != 0) {
         return reportcannotwrite(name, err);
     }
-    fs::rename(temporary.name, target, ec);
-    if (ec) {
+    if (filesystem.rename(temporary.name.c_str(), target.c_str()) != 0) {
         return reportcannotwrite(name, err);
     }
     temporary.kept = true;
-    syncdirectory(target.parent_path());
+    syncdirectory(target);
     return exitsuccess;
 }
 

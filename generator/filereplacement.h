@@ -1,10 +1,13 @@
 #pragma once
 
+#include <sys/types.h>  // ssize_t
+
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 
 // Writing the text to FILE. Uses POSIX beside the standard library:
-// mkstemp, write, fsync and umask.
+// mkstemp, write, fsync, rename and umask.
 namespace generator {
 
 // Writes text and a line end to the named file; reports a file it cannot
@@ -18,7 +21,18 @@ namespace generator {
 int writefile(const char* name, std::ostream& err, const std::string& text);
 
 
-// For tests: called, when set, once the temporary exists.
-extern void (*aftertemporarymade)(const char* temporary);
+// The calls that file replacement makes and can fail, the system's own by
+// default, so that tests can fail each in turn. (Allocations fail as
+// std::bad_alloc, which the programs report as "Out of memory".)
+struct filesystemcalls {
+    int (*maketemporary)(std::string& pattern);
+    ssize_t (*write)(int descriptor, const void* data, std::size_t size);
+    int (*fsync)(int descriptor);
+    int (*rename)(const char* from, const char* to);
+    int (*fsyncdirectory)(int descriptor);
+    // Told the temporary's name once it exists.
+    void (*temporarymade)(const char* temporary);
+};
+extern filesystemcalls filesystem;
 
 }  // namespace generator

@@ -5,15 +5,12 @@
 
 #include <errno.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <utility>
 
 #include "bufferfrontend.h"
 #include "filereplacement.h"
-
-namespace fs = std::filesystem;
+#include "replacementrun.h"
 
 namespace {
 
@@ -29,52 +26,32 @@ void* countedallocate(size_t size)
     return malloc(size);
 }
 
-struct outcome {
-    int status;
-    std::string err;
-    std::string file;
-    long entries;  // in FILE's directory, FILE included
-};
-
-fs::path faultdirectory()
+std::string cannotwrite()
 {
-    return fs::temp_directory_path() / ("pibufferfaults" + std::to_string(::getpid()));
+    return "Cannot write " + (testsupport::faultdirectory("pibuffer") / "out.txt").string() + "\n";
 }
 
-std::string cannotwrite() { return "Cannot write " + (faultdirectory() / "out.txt").string() + "\n"; }
-
-outcome replace(const struct filesystemcalls& calls)
+testsupport::replacementoutcome replace(const struct filesystemcalls& calls)
 {
-    const fs::path directory = faultdirectory();
-    fs::remove_all(directory);
-    fs::create_directories(directory);
-    const fs::path file = directory / "out.txt";
-    std::ofstream(file) << "old\n";
-    const struct filesystemcalls real = filesystemcalls;
-    filesystemcalls = calls;
-    testing::internal::CaptureStderr();
-    const int status = savetext(file.c_str(), "031415");
-    const std::string err = testing::internal::GetCapturedStderr();
-    filesystemcalls = real;
-    std::ifstream kept(file);
-    outcome result{status, err, std::string(std::istreambuf_iterator<char>(kept), {}),
-                   std::distance(fs::directory_iterator(directory), fs::directory_iterator())};
-    fs::remove_all(directory);
-    return result;
+    const struct filesystemcalls real = filesystem;
+    filesystem = calls;
+    const auto outcome = testsupport::runreplacement("pibuffer", [](const std::string& file) {
+        testing::internal::CaptureStderr();
+        const int status = savetext(file.c_str(), "031415");
+        return std::make_pair(status, testing::internal::GetCapturedStderr());
+    });
+    filesystem = real;
+    return outcome;
 }
 
 }  // namespace
 
 TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
 {
-    const struct filesystemcalls real = filesystemcalls;
+    const struct filesystemcalls real = filesystem;
     struct filesystemcalls calls = real;
     const auto expect = [&](const char* what, int status, const std::string& err, const char* text) {
-        const outcome result = replace(calls);
-        EXPECT_EQ(result.status, status) << what;
-        EXPECT_EQ(result.err, err) << what;
-        EXPECT_EQ(result.file, text) << what;
-        EXPECT_EQ(result.entries, 1) << what << ": a temporary was left behind";
+        testsupport::expectoutcome(replace(calls), what, status, err, text);
         calls = real;
     };
 
@@ -103,11 +80,11 @@ TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
 
 TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
 {
-    struct filesystemcalls calls = filesystemcalls;
+    struct filesystemcalls calls = filesystem;
     calls.allocate = countedallocate;
     for (failingallocation = 0;; ++failingallocation) {
         allocations = 0;
-        const outcome result = replace(calls);
+        const auto result = replace(calls);
         if (allocations <= failingallocation) {
             break;  // every allocation has failed once
         }

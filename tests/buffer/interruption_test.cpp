@@ -17,7 +17,7 @@ TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
     testsupport::expectinterruptedwritesleavefilealone("pibuffer", [](const std::string& file, int signal) {
         cleanuponsignals();
         signaltosend = signal;
-        filesystemcalls.temporarymade = [](const char*) { raise(signaltosend); };
+        filesystem.temporarymade = [](const char*) { raise(signaltosend); };
         savetext(file.c_str(), "031415");
     });
 }

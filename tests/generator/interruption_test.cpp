@@ -19,7 +19,7 @@ TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
     testsupport::expectinterruptedwritesleavefilealone("pigenerator", [](const std::string& file, int signal) {
         generator::cleanuponsignals();
         signaltosend = signal;
-        generator::aftertemporarymade = [](const char*) { raise(signaltosend); };
+        generator::filesystem.temporarymade = [](const char*) { raise(signaltosend); };
         std::ostringstream err;
         generator::writefile(file.c_str(), err, "031415");
     });

@@ -1,0 +1,115 @@
+// Every way replacing FILE can fail, each call failed in turn through the
+// seam and each allocation in turn through operator new: the status and
+// message each gives, FILE as it was (or whole and new), and never a
+// temporary left beside it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "filereplacement.h"
+#include "generatorfrontend.h"
+#include "replacementrun.h"
+
+namespace {
+
+long failingallocation = -1;  // the number of the allocation that fails, -1 for none
+long allocations = 0;
+
+testsupport::replacementoutcome replace(const generator::filesystemcalls& calls, long failing = -1)
+{
+    const generator::filesystemcalls real = generator::filesystem;
+    generator::filesystem = calls;
+    const auto outcome = testsupport::runreplacement("pigenerator", [failing](const std::string& file) {
+        const std::string text = "031415";
+        std::ostringstream err;
+        allocations = 0;
+        failingallocation = failing;
+        const int status =
+            generator::runguarded(err, [&] { return generator::writefile(file.c_str(), err, text); });
+        failingallocation = -1;
+        return std::make_pair(status, err.str());
+    });
+    generator::filesystem = real;
+    return outcome;
+}
+
+}  // namespace
+
+// Counts allocations, and fails the one a test names.
+void* operator new(std::size_t size)
+{
+    if (failingallocation >= 0 && allocations++ == failingallocation) {
+        throw std::bad_alloc();
+    }
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
+{
+    using generator::exitoutput;
+    using generator::exitoutofmemory;
+    using generator::exitsuccess;
+    const generator::filesystemcalls real = generator::filesystem;
+    generator::filesystemcalls calls = real;
+    const std::string cannotwrite =
+        "Cannot write " + (testsupport::faultdirectory("pigenerator") / "out.txt").string() + "\n";
+    const auto expect = [&](const char* what, int status, const std::string& err, const char* text) {
+        testsupport::expectoutcome(replace(calls), what, status, err, text);
+        calls = real;
+    };
+
+    expect("nothing fails", exitsuccess, "", "031415\n");
+    calls.write = [](int d, const void* p, std::size_t) { return ::write(d, p, 1); };
+    expect("writes of one byte at a time", exitsuccess, "", "031415\n");
+
+    calls.maketemporary = [](std::string&) { errno = ENOSPC; return -1; };
+    expect("no room for the temporary", exitoutput, cannotwrite, "old\n");
+    calls.maketemporary = [](std::string&) { errno = ENOMEM; return -1; };
+    expect("no memory for the temporary", exitoutofmemory, "Out of memory\n", "old\n");
+    // A directory where no new file can be made: FILE is written in place.
+    calls.maketemporary = [](std::string&) { errno = EACCES; return -1; };
+    expect("no temporary allowed", exitsuccess, "", "031415\n");
+
+    calls.write = [](int, const void*, std::size_t) -> ssize_t { errno = ENOSPC; return -1; };
+    expect("a full disk", exitoutput, cannotwrite, "old\n");
+    calls.fsync = [](int) { errno = EIO; return -1; };
+    expect("the file's fsync", exitoutput, cannotwrite, "old\n");
+    calls.rename = [](const char*, const char*) { errno = EXDEV; return -1; };
+    expect("the rename", exitoutput, cannotwrite, "old\n");
+    // The text has reached FILE when the directory is synced.
+    calls.fsyncdirectory = [](int) { errno = EINVAL; return -1; };
+    expect("the directory's fsync", exitsuccess, "", "031415\n");
+}
+
+TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
+{
+    long failing = 0;
+    for (;; ++failing) {
+        const auto result = replace(generator::filesystem, failing);
+        if (allocations <= failing) {
+            break;  // every allocation has failed once
+        }
+        EXPECT_EQ(result.entries, 1) << "allocation " << failing;
+        if (result.status == generator::exitsuccess) {
+            // Only syncing the directory, after the rename, may fail quietly.
+            EXPECT_EQ(result.file, "031415\n") << "allocation " << failing;
+            continue;
+        }
+        EXPECT_EQ(result.status, generator::exitoutofmemory) << "allocation " << failing;
+        EXPECT_EQ(result.err, "Out of memory\n");
+        EXPECT_EQ(result.file, "old\n");
+    }
+    EXPECT_GE(failing, 2);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+
+namespace testsupport {
+
+// What writing "031415" over a FILE that held "old\n" left behind.
+struct replacementoutcome {
+    int status;
+    std::string err;
+    std::string file;
+    long entries;  // in FILE's directory, FILE included
+};
+
+// A fresh directory for one kind of program's fault tests.
+inline std::filesystem::path faultdirectory(const std::string& tag)
+{
+    return std::filesystem::temp_directory_path() / (tag + "faults" + std::to_string(::getpid()));
+}
+
+// write(FILE) returns the status and what went to standard error.
+template <typename writer>
+replacementoutcome runreplacement(const std::string& tag, writer write)
+{
+    namespace fs = std::filesystem;
+    const fs::path directory = faultdirectory(tag);
+    fs::remove_all(directory);
+    fs::create_directories(directory);
+    const std::string file = (directory / "out.txt").string();
+    std::ofstream(file) << "old\n";
+    const std::pair<int, std::string> written = write(file);
+    std::ifstream kept(file);
+    replacementoutcome outcome{written.first, written.second,
+                               std::string(std::istreambuf_iterator<char>(kept), {}),
+                               std::distance(fs::directory_iterator(directory), fs::directory_iterator())};
+    fs::remove_all(directory);
+    return outcome;
+}
+
+inline void expectoutcome(const replacementoutcome& outcome, const std::string& what, int status,
+                          const std::string& err, const std::string& text)
+{
+    EXPECT_EQ(outcome.status, status) << what;
+    EXPECT_EQ(outcome.err, err) << what;
+    EXPECT_EQ(outcome.file, text) << what;
+    EXPECT_EQ(outcome.entries, 1) << what << ": a temporary was left behind";
+}
+
+}  // namespace testsupport
