@@ -7,33 +7,35 @@
    text, the messages and the exit statuses. */
 
 enum {
-    status_success = 0,
-    status_usage = 1,
-    status_output = 2,
-    status_outofmemory = 3,
+    exitsuccess = 0,
+    exitusage = 1,
+    exitoutput = 2,
+    exitoutofmemory = 3,
 };
 
-/* The largest N with 38 * ((10 * N) / 3) <= 2^31 - 1: every value of a pass
-   stays in 32 bits up to it. */
-#define PI_MAXDIGITS 16953818
+enum {
+    /* The largest N with 38 * ((10 * N) / 3) <= 2^31 - 1: every value of a
+       pass stays in 32 bits up to it. */
+    maxdigits = 16953818,
+};
 
 /* Reads text as atoi does (leading white space, an optional sign, digits to
    the first non-digit, no digits reading as 0) without overflowing, and
    stores the count in *ndigits. Returns 0 when the count is negative or
-   above PI_MAXDIGITS. */
-int parsedigitcount(const char* text, int32_t* ndigits);
+   above maxdigits. */
+int digitcount(const char* text, int32_t* ndigits);
 
 /* Checks the command line and computes the text for its digit count into
    a heap buffer, stored in *text for the caller to free. On a missing count,
    a count out of range or memory running out, reports on standard error and
-   returns the exit status, with *text NULL; otherwise status_success. */
-int computetext(int argc, char** argv, char** text);
+   returns the exit status, with *text NULL; otherwise exitsuccess. */
+int buildtext(int argc, char** argv, char** text);
 
 /* Writes text and a line end to standard output and flushes it. Returns an
    exit status, having reported a failure on standard error. */
-int printtext(const char* text);
+int writestandardoutput(const char* text);
 
-/* "Out of memory" on standard error; returns status_outofmemory. */
+/* "Out of memory" on standard error; returns exitoutofmemory. */
 int reportoutofmemory(void);
 
 #endif

@@ -38,7 +38,7 @@ static int writeall(int descriptor, const char* data, size_t size)
 static int reportcannotwrite(const char* name)
 {
     fprintf(stderr, "Cannot write %s\n", name);
-    return status_output;
+    return exitoutput;
 }
 
 /* Writes text and a line end to an open file, flushes it and closes it.
@@ -64,12 +64,12 @@ static int writeinplace(const char* name, const char* text)
             return reportoutofmemory();
         }
         fprintf(stderr, "Cannot open %s\n", name);
-        return status_output;
+        return exitoutput;
     }
     if (!writeandclose(file, text)) {
         return reportcannotwrite(name);
     }
-    return status_success;
+    return exitsuccess;
 }
 
 /* The file a name leads to: symbolic links followed to their last target,
@@ -182,10 +182,10 @@ static int replacefile(const char* name, const char* target, const struct stat* 
     forgettemporary();
     syncdirectory(target, directory);
     free(temporary);
-    return status_success;
+    return exitsuccess;
 }
 
-int savetext(const char* name, const char* text)
+int writefile(const char* name, const char* text)
 {
     char* target = followlinks(name);
     if (target == NULL) {

@@ -15,7 +15,7 @@
    in place, and so is a file in a directory where no new file can be made.
    A run that a signal ends meanwhile removes the temporary (interruption.h).
    Returns an exit status, having reported a failure on standard error. */
-int savetext(const char* name, const char* text);
+int writefile(const char* name, const char* text);
 
 
 /* The calls that file replacement makes and can fail, the system's own

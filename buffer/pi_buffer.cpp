@@ -7,12 +7,12 @@
 int main(int argc, char** argv)
 {
     char* text = NULL;
-    int status = computetext(argc, argv, &text);
-    if (status != status_success) {
+    int status = buildtext(argc, argv, &text);
+    if (status != exitsuccess) {
         return status;
     }
     /* The text is complete before the file is opened. */
-    status = argc < 3 ? printtext(text) : savetext(argv[2], text);
+    status = argc < 3 ? writestandardoutput(text) : writefile(argv[2], text);
     free(text);
     return status;
 }

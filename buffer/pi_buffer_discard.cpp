@@ -7,7 +7,7 @@
 int main(int argc, char** argv)
 {
     char* text = NULL;
-    const int status = computetext(argc, argv, &text);
+    const int status = buildtext(argc, argv, &text);
     free(text);
     return status;
 }

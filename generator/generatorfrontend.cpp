@@ -16,7 +16,6 @@ namespace generator {
 namespace {
 
 constexpr const char* usagemessage = "usage: pi #DIGITS [FILE]";
-constexpr const char* rangemessage = "#DIGITS must be between 0 and 16953818\n";
 constexpr const char* outofmemorymessage = "Out of memory\n";
 
 // Reached when not even the exception for a failed allocation could be
@@ -37,38 +36,13 @@ constexpr const char* outofmemorymessage = "Out of memory\n";
     std::_Exit(exitoutofmemory);
 }
 
-bool isatoispace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 }  // namespace
-
-std::int64_t readcount(const char* text)
-{
-    while (isatoispace(*text)) {
-        ++text;
-    }
-    bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
-    std::int64_t magnitude = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        if (magnitude <= maxdigits) {
-            magnitude = magnitude * 10 + (*text - '0');
-        }
-    }
-    if (magnitude > maxdigits) {
-        magnitude = std::int64_t{maxdigits} + 1;
-    }
-    return negative ? -magnitude : magnitude;
-}
 
 std::optional<std::int32_t> digitcount(const char* text)
 {
-    const std::int64_t count = readcount(text);
+    // strtoll reads what atoi reads, in the "C" locale the programs keep,
+    // and saturates where atoi would overflow.
+    const long long count = std::strtoll(text, nullptr, 10);
     if (count < 0 || count > maxdigits) {
         return std::nullopt;
     }
@@ -91,7 +65,7 @@ int buildtext(int argc, char** argv, std::ostream& err, std::string& text)
     }
     const std::optional<std::int32_t> count = digitcount(argv[1]);
     if (!count) {
-        err << rangemessage;
+        err << "#DIGITS must be between 0 and " << maxdigits << '\n';
         return exitusage;
     }
     // From here a signal that ends the run tidies up first.

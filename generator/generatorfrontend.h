@@ -21,13 +21,9 @@ enum exitstatus : int {
 // stays in 32 bits up to it.
 inline constexpr std::int32_t maxdigits = 16953818;
 
-// Reads text as atoi does (leading white space, an optional sign, digits up
-// to the first non-digit; no digits reads as 0) but without overflow: a
-// magnitude past maxdigits is clamped to maxdigits + 1, so it stays out of
-// range whatever its length.
-std::int64_t readcount(const char* text);
-
-// The count if it is one the programs accept, nothing otherwise.
+// The count text gives as atoi reads it (leading white space, an optional
+// sign, digits up to the first non-digit; no digits reads as 0) if it is
+// one the programs accept, nothing otherwise; never overflowing.
 std::optional<std::int32_t> digitcount(const char* text);
 
 // Checks the command line and builds the text for its digit count. On a

@@ -7,7 +7,7 @@
 
 namespace {
 
-std::string computetext(int n)
+std::string buildtext(int n)
 {
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2, '#');
     EXPECT_EQ(computepi(n, buffer.data()), computepi_ok);
@@ -23,27 +23,27 @@ std::string tail(const std::string& text, std::size_t length)
 
 TEST(computepi, ShortTexts)
 {
-    EXPECT_EQ(computetext(0), "0");
-    EXPECT_EQ(computetext(1), "02");
-    EXPECT_EQ(computetext(5), "031415");
-    EXPECT_EQ(computetext(10), "03141592653");
+    EXPECT_EQ(buildtext(0), "0");
+    EXPECT_EQ(buildtext(1), "02");
+    EXPECT_EQ(buildtext(5), "031415");
+    EXPECT_EQ(buildtext(10), "03141592653");
 }
 
 TEST(computepi, NinesStillHeldAfterTheLastPassAreDropped)
 {
-    EXPECT_EQ(computetext(6), "031415");
-    EXPECT_EQ(computetext(13), "0314159265358");
-    const std::string text = computetext(768);
+    EXPECT_EQ(buildtext(6), "031415");
+    EXPECT_EQ(buildtext(13), "0314159265358");
+    const std::string text = buildtext(768);
     EXPECT_EQ(text.size(), 763u);
     EXPECT_EQ(tail(text, 6), "721134");
 }
 
 TEST(computepi, LastPredigitIsWrittenWithoutALaterCarry)
 {
-    EXPECT_EQ(computetext(32).size(), 33u);
-    EXPECT_EQ(computetext(32).back(), '4');
-    EXPECT_EQ(tail(computetext(50), 8), "93993750");
-    EXPECT_EQ(tail(computetext(100), 12), "825342117067");
+    EXPECT_EQ(buildtext(32).size(), 33u);
+    EXPECT_EQ(buildtext(32).back(), '4');
+    EXPECT_EQ(tail(buildtext(50), 8), "93993750");
+    EXPECT_EQ(tail(buildtext(100), 12), "825342117067");
 }
 
 TEST(computepi, WritesOnlyTheTextAndItsTerminator)

@@ -37,7 +37,7 @@ testsupport::replacementoutcome replace(const struct filesystemcalls& calls)
     filesystem = calls;
     const auto outcome = testsupport::runreplacement("pibuffer", [](const std::string& file) {
         testing::internal::CaptureStderr();
-        const int status = savetext(file.c_str(), "031415");
+        const int status = writefile(file.c_str(), "031415");
         return std::make_pair(status, testing::internal::GetCapturedStderr());
     });
     filesystem = real;
@@ -55,27 +55,27 @@ TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
         calls = real;
     };
 
-    expect("nothing fails", status_success, "", "031415\n");
+    expect("nothing fails", exitsuccess, "", "031415\n");
     calls.write = [](int d, const void* p, size_t) { return ::write(d, p, 1); };
-    expect("writes of one byte at a time", status_success, "", "031415\n");
+    expect("writes of one byte at a time", exitsuccess, "", "031415\n");
 
     calls.maketemporary = [](char*) { errno = ENOSPC; return -1; };
-    expect("no room for the temporary", status_output, cannotwrite(), "old\n");
+    expect("no room for the temporary", exitoutput, cannotwrite(), "old\n");
     calls.maketemporary = [](char*) { errno = ENOMEM; return -1; };
-    expect("no memory for the temporary", status_outofmemory, "Out of memory\n", "old\n");
+    expect("no memory for the temporary", exitoutofmemory, "Out of memory\n", "old\n");
     // A directory where no new file can be made: FILE is written in place.
     calls.maketemporary = [](char*) { errno = EACCES; return -1; };
-    expect("no temporary allowed", status_success, "", "031415\n");
+    expect("no temporary allowed", exitsuccess, "", "031415\n");
 
     calls.write = [](int, const void*, size_t) -> ssize_t { errno = ENOSPC; return -1; };
-    expect("a full disk", status_output, cannotwrite(), "old\n");
+    expect("a full disk", exitoutput, cannotwrite(), "old\n");
     calls.fsync = [](int) { errno = EIO; return -1; };
-    expect("the file's fsync", status_output, cannotwrite(), "old\n");
+    expect("the file's fsync", exitoutput, cannotwrite(), "old\n");
     calls.rename = [](const char*, const char*) { errno = EXDEV; return -1; };
-    expect("the rename", status_output, cannotwrite(), "old\n");
+    expect("the rename", exitoutput, cannotwrite(), "old\n");
     // The text has reached FILE when the directory is synced.
     calls.fsyncdirectory = [](int) { errno = EINVAL; return -1; };
-    expect("the directory's fsync", status_success, "", "031415\n");
+    expect("the directory's fsync", exitsuccess, "", "031415\n");
 }
 
 TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
@@ -89,13 +89,13 @@ TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
             break;  // every allocation has failed once
         }
         EXPECT_EQ(result.entries, 1) << "allocation " << failingallocation;
-        if (result.status == status_success) {
+        if (result.status == exitsuccess) {
             // Only syncing the directory, after the rename, may fail quietly.
             EXPECT_EQ(result.file, "031415\n") << "allocation " << failingallocation;
             EXPECT_EQ(result.err, "");
             continue;
         }
-        EXPECT_EQ(result.status, status_outofmemory) << "allocation " << failingallocation;
+        EXPECT_EQ(result.status, exitoutofmemory) << "allocation " << failingallocation;
         EXPECT_EQ(result.err, "Out of memory\n");
         EXPECT_EQ(result.file, "old\n");
     }

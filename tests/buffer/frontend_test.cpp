@@ -6,12 +6,12 @@
 #include "countcases.h"
 #include "bufferfrontend.h"
 
-TEST(parsedigitcount, AcceptsWhatAtoiReadsWithinRange)
+TEST(digitcount, AcceptsWhatAtoiReadsWithinRange)
 {
     for (const testsupport::countcase& c : testsupport::countcases) {
         std::int32_t n = -12345;
         const std::optional<std::int32_t> parsed =
-            parsedigitcount(c.text, &n) ? std::optional<std::int32_t>(n) : std::nullopt;
+            digitcount(c.text, &n) ? std::optional<std::int32_t>(n) : std::nullopt;
         EXPECT_EQ(parsed, c.count) << '"' << c.text << '"';
     }
 }

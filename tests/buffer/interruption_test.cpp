@@ -18,7 +18,7 @@ TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
         cleanuponsignals();
         signaltosend = signal;
         filesystem.temporarymade = [](const char*) { raise(signaltosend); };
-        savetext(file.c_str(), "031415");
+        writefile(file.c_str(), "031415");
     });
 }
 

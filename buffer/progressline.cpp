@@ -1,4 +1,4 @@
-#include "terminalprogress.h"
+#include "progressline.h"
 
 #include "interruption.h"
 
@@ -15,7 +15,7 @@ static double monotonicseconds(void)
     return (double)now.tv_sec + (double)now.tv_nsec * 1e-9;
 }
 
-size_t formatprogress(char* line, size_t size, int32_t done, int32_t total, double elapsed)
+size_t progresstext(char* line, size_t size, int32_t done, int32_t total, double elapsed)
 {
     const int percent = total > 0 ? (int)(100 * (int64_t)done / total) : 100;
     /* The passes all cost the same, so the rest takes as long per pass. */
@@ -38,7 +38,7 @@ int progressdue(double started, double lastdrawn, double now)
     return now - lastdrawn >= PROGRESS_INTERVAL;
 }
 
-void startprogress(struct terminalprogress* progress, int32_t total)
+void startprogress(struct progressline* progress, int32_t total)
 {
     progress->enabled = isatty(STDERR_FILENO);
     progress->total = total;
@@ -49,7 +49,7 @@ void startprogress(struct terminalprogress* progress, int32_t total)
 
 /* Overwrites the line with `length` characters of text, padded with spaces
    over whatever longer line was there. */
-static void drawline(struct terminalprogress* progress, const char* text, size_t length)
+static void drawline(struct progressline* progress, const char* text, size_t length)
 {
     char line[128];
     size_t width = length > progress->shownlength ? length : progress->shownlength;
@@ -71,7 +71,7 @@ static void drawline(struct terminalprogress* progress, const char* text, size_t
     noteprogressline(length);
 }
 
-void reportprogress(struct terminalprogress* progress, int32_t done)
+void reportprogress(struct progressline* progress, int32_t done)
 {
     if (!progress->enabled) {
         return;
@@ -81,12 +81,12 @@ void reportprogress(struct terminalprogress* progress, int32_t done)
         return;
     }
     char text[96];
-    const size_t length = formatprogress(text, sizeof text, done, progress->total, now - progress->started);
+    const size_t length = progresstext(text, sizeof text, done, progress->total, now - progress->started);
     drawline(progress, text, length);
     progress->lastdrawn = now;
 }
 
-void endprogress(struct terminalprogress* progress)
+void endprogress(struct progressline* progress)
 {
     if (progress->enabled && progress->shownlength > 0) {
         drawline(progress, "", 0);

@@ -2,22 +2,22 @@
 
 #include <string>
 
-#include "terminalprogress.h"
+#include "progressline.h"
 
-TEST(terminalprogress, LineTellsShareDoneAndTimeLeft)
+TEST(progressline, LineTellsShareDoneAndTimeLeft)
 {
     char line[96];
-    formatprogress(line, sizeof line, 42000, 100000, 2.1);
+    progresstext(line, sizeof line, 42000, 100000, 2.1);
     EXPECT_STREQ(line, "42% of 100000 digits, about 3 s left");
-    formatprogress(line, sizeof line, 10, 1000000, 1.0);
+    progresstext(line, sizeof line, 10, 1000000, 1.0);
     EXPECT_STREQ(line, "0% of 1000000 digits, about 1667 min left");
     // A short buffer gets what fits, terminated.
     char shortline[8];
-    EXPECT_EQ(formatprogress(shortline, sizeof shortline, 1, 2, 1.0), 7u);
+    EXPECT_EQ(progresstext(shortline, sizeof shortline, 1, 2, 1.0), 7u);
     EXPECT_STREQ(shortline, "50% of ");
 }
 
-TEST(terminalprogress, DueAfterASecondThenFourTimesASecond)
+TEST(progressline, DueAfterASecondThenFourTimesASecond)
 {
     EXPECT_FALSE(progressdue(100.0, -1.0, 100.99));
     EXPECT_TRUE(progressdue(100.0, -1.0, 101.0));

@@ -1,5 +1,5 @@
-#ifndef BUFFER_TERMINALPROGRESS_H
-#define BUFFER_TERMINALPROGRESS_H
+#ifndef BUFFER_PROGRESSLINE_H
+#define BUFFER_PROGRESSLINE_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -13,7 +13,7 @@
 #define PROGRESS_DELAY 1.0
 #define PROGRESS_INTERVAL 0.25
 
-struct terminalprogress {
+struct progressline {
     int enabled;          /* standard error is a terminal */
     int32_t total;        /* passes the run makes */
     double started;       /* seconds on the monotonic clock */
@@ -23,18 +23,18 @@ struct terminalprogress {
 
 /* Formats the line for `done` passes of `total` after `elapsed` seconds;
    returns its length (at most size - 1). */
-size_t formatprogress(char* line, size_t size, int32_t done, int32_t total, double elapsed);
+size_t progresstext(char* line, size_t size, int32_t done, int32_t total, double elapsed);
 
 /* Whether to draw at `now`, given when the run started and when the line
    was last drawn (-1 for never). */
 int progressdue(double started, double lastdrawn, double now);
 
-void startprogress(struct terminalprogress* progress, int32_t total);
+void startprogress(struct progressline* progress, int32_t total);
 
 /* After each batch of passes: redraws the line when it is due. */
-void reportprogress(struct terminalprogress* progress, int32_t done);
+void reportprogress(struct progressline* progress, int32_t done);
 
 /* Erases the line if it shows. Call before writing anything else. */
-void endprogress(struct terminalprogress* progress);
+void endprogress(struct progressline* progress);
 
 #endif
