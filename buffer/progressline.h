@@ -10,7 +10,11 @@
    is erased before anything else is written. */
 
 /* Seconds a run goes on before its progress shows, and between redraws. */
+#if defined(PI_PROGRESS_DELAY)
+#define PROGRESS_DELAY PI_PROGRESS_DELAY
+#else
 #define PROGRESS_DELAY 1.0
+#endif
 #define PROGRESS_INTERVAL 0.25
 
 struct progressline {

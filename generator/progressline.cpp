@@ -13,8 +13,6 @@ namespace generator {
 
 namespace {
 
-constexpr double delay = 1.0;      // seconds before the line first shows
-constexpr double interval = 0.25;  // seconds between redraws
 
 progressline* shown = nullptr;
 

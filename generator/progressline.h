@@ -21,6 +21,15 @@ class progressline {
 public:
     using clock = std::function<double()>;  // seconds, never going back
 
+    // Seconds before the line first shows (a test build may shorten it),
+    // and between redraws.
+#if defined(PI_PROGRESS_DELAY)
+    static constexpr double delay = PI_PROGRESS_DELAY;
+#else
+    static constexpr double delay = 1.0;
+#endif
+    static constexpr double interval = 0.25;
+
     progressline(std::int32_t ndigits, std::int32_t total, std::ostream& terminal, bool enabled,
                  clock now = steadyseconds);
     ~progressline();

@@ -17,10 +17,11 @@ TEST(progressline, LineTellsShareDoneAndTimeLeft)
     EXPECT_STREQ(shortline, "50% of ");
 }
 
-TEST(progressline, DueAfterASecondThenFourTimesASecond)
+TEST(progressline, DueAfterItsDelayThenFourTimesASecond)
 {
-    EXPECT_FALSE(progressdue(100.0, -1.0, 100.99));
-    EXPECT_TRUE(progressdue(100.0, -1.0, 101.0));
-    EXPECT_FALSE(progressdue(100.0, 101.0, 101.2));
-    EXPECT_TRUE(progressdue(100.0, 101.0, 101.25));
+    const double first = 100.0 + PROGRESS_DELAY;
+    EXPECT_FALSE(progressdue(100.0, -1.0, 100.0 + 0.99 * PROGRESS_DELAY));
+    EXPECT_TRUE(progressdue(100.0, -1.0, first));
+    EXPECT_FALSE(progressdue(100.0, first, first + 0.8 * PROGRESS_INTERVAL));
+    EXPECT_TRUE(progressdue(100.0, first, first + PROGRESS_INTERVAL));
 }

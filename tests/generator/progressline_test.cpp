@@ -15,23 +15,24 @@ TEST(progresstext, ShareDoneAndTimeLeftAtTheSameRate)
     EXPECT_EQ(progresstext(1000000, 10, 1000000, 1.0), "0% of 1000000 digits, about 1667 min left");
 }
 
-TEST(progressline, ShowsAfterASecondRedrawsSparinglyAndErasesItself)
+TEST(progressline, ShowsAfterItsDelayRedrawsSparinglyAndErasesItself)
 {
     double now = 100.0;
     std::ostringstream terminal;
     {
         progressline line(1000, 1000, terminal, true, [&] { return now; });
-        now = 100.9;
+        now = 100.0 + 0.9 * progressline::delay;
         line.report(100);
-        EXPECT_EQ(terminal.str(), "");  // not yet a second
+        EXPECT_EQ(terminal.str(), "");  // not yet
 
-        now = 101.0;
+        const double first = 100.0 + progressline::delay;
+        now = first;
         line.report(500);
         EXPECT_EQ(terminal.str(), "\r50% of 1000 digits, about 1 s left");
 
-        now = 101.2;
+        now = first + 0.8 * progressline::interval;
         line.report(600);  // too soon to redraw
-        now = 101.25;
+        now = first + progressline::interval;
         line.report(990);  // shorter: spaces cover the rest of the longer line
         EXPECT_EQ(terminal.str(), "\r50% of 1000 digits, about 1 s left"
                                   "\r99% of 1000 digits, about 1 s left");
