@@ -29,7 +29,7 @@ void plainlooptime(benchmark::State& state)
     setcellrate(state, n);
 }
 
-void kernel(benchmark::State& state, const batchkernel* kernel)
+void kernel(benchmark::State& state, const batchvariant* kernel)
 {
     const auto n = static_cast<std::int32_t>(state.range(0));
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
@@ -47,9 +47,9 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("plainloop", plainlooptime)
         ->ArgsProduct({counts})
         ->Unit(benchmark::kMillisecond);
-    for (int32_t i = 0; i < batchkernelcount; ++i) {
-        if (batchkernels[i]->supported()) {
-            benchmark::RegisterBenchmark(batchkernels[i]->name, kernel, batchkernels[i])
+    for (int32_t i = 0; i < batchvariantcount; ++i) {
+        if (batchvariants[i]->supported()) {
+            benchmark::RegisterBenchmark(batchvariants[i]->name, kernel, batchvariants[i])
                 ->ArgsProduct({counts})
                 ->Unit(benchmark::kMillisecond);
         }

@@ -6,7 +6,7 @@
 #include "release.h"
 #include "spigotbatch.h"
 
-int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffer,
+int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buffer,
                   const struct passobserver* observer)
 {
     struct spigotbatch batch;
@@ -37,7 +37,7 @@ int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffe
 
 int computepiobserved(int32_t ndigits, char* buffer, const struct passobserver* observer)
 {
-    return computepiwith(fastestkernel(), ndigits, buffer, observer);
+    return computepiwith(fastestbatchvariant(), ndigits, buffer, observer);
 }
 
 int computepi(int32_t ndigits, char* buffer)

@@ -26,8 +26,8 @@ struct passobserver {
 int computepiobserved(int32_t ndigits, char* buffer, const struct passobserver* observer);
 
 /* The same with a given kernel, which this processor must support. */
-struct batchkernel;
-int computepiwith(const struct batchkernel* kernel, int32_t ndigits, char* buffer,
+struct batchvariant;
+int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buffer,
                   const struct passobserver* observer);
 
 #endif

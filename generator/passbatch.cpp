@@ -11,7 +11,7 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 
 namespace generator {
 
-passcells::passcells(std::int32_t cellcount) : cellcount(cellcount)
+spigotbatch::spigotbatch(std::int32_t cellcount) : cellcount(cellcount)
 {
     auto table = std::make_shared<std::vector<double>>(static_cast<std::size_t>(cellcount));
     for (std::size_t j = 0; j < table->size(); ++j) {
@@ -20,7 +20,7 @@ passcells::passcells(std::int32_t cellcount) : cellcount(cellcount)
     reciprocals = std::move(table);
 }
 
-void passcells::start()
+void spigotbatch::start()
 {
     if (cells.empty()) {
         cells.assign(static_cast<std::size_t>(cellcount), 2.0);
@@ -31,7 +31,7 @@ namespace {
 
 // One step of a batch: pass k, for first <= k < last, works on cell
 // bottom + k.
-[[gnu::always_inline]] inline void step(passcells& state, std::int32_t bottom, double* carry,
+[[gnu::always_inline]] inline void step(spigotbatch& state, std::int32_t bottom, double* carry,
                                         const double* lane, std::int32_t first, std::int32_t last)
 {
     double* __restrict cells = state.cells.data() + bottom;
@@ -49,7 +49,7 @@ namespace {
 
 // The batch itself, written once and inlined into each variant, so that
 // each is compiled for its own instruction set.
-[[gnu::always_inline]] inline void runbatch(passcells& state, std::int8_t* digits)
+[[gnu::always_inline]] inline void runbatch(spigotbatch& state, std::int8_t* digits)
 {
     std::array<double, batchpasses> lane{};
     std::array<double, batchpasses> carry{};
@@ -85,7 +85,7 @@ namespace {
 
 bool always() { return true; }
 
-void runportable(passcells& cells, std::int8_t* digits) { runbatch(cells, digits); }
+void runportable(spigotbatch& cells, std::int8_t* digits) { runbatch(cells, digits); }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define GENERATOR_X86_VARIANTS 1
@@ -93,12 +93,12 @@ void runportable(passcells& cells, std::int8_t* digits) { runbatch(cells, digits
 bool avx2supported() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
 bool avx512supported() { return __builtin_cpu_supports("avx512f"); }
 
-[[gnu::target("avx2,fma")]] void runavx2(passcells& cells, std::int8_t* digits)
+[[gnu::target("avx2,fma")]] void runavx2(spigotbatch& cells, std::int8_t* digits)
 {
     runbatch(cells, digits);
 }
 
-[[gnu::target("avx512f")]] void runavx512(passcells& cells, std::int8_t* digits)
+[[gnu::target("avx512f")]] void runavx512(spigotbatch& cells, std::int8_t* digits)
 {
     runbatch(cells, digits);
 }

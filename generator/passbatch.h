@@ -18,8 +18,8 @@ inline constexpr std::int32_t batchpasses = 64;
 
 // The cells of one spigot, in natural order: cell j is A[j + 1], with
 // multiplier j + 1 and divisor 2j + 1. 16 bytes a cell, half of them shared.
-struct passcells {
-    explicit passcells(std::int32_t cellcount);
+struct spigotbatch {
+    explicit spigotbatch(std::int32_t cellcount);
 
     // Makes the cells, every one 2, if no pass has run yet.
     void start();
@@ -39,7 +39,7 @@ struct batchvariant {
     bool (*supported)();
     // Runs batchpasses passes over the cells and stores each pass's raw
     // digit, 0 to 10, in digits.
-    void (*run)(passcells& cells, std::int8_t* digits);
+    void (*run)(spigotbatch& cells, std::int8_t* digits);
 };
 
 // Every variant this build has, the portable one first.

@@ -26,7 +26,7 @@ private:
     // The next pass's raw digit, 0 to 10.
     std::int32_t nextrawdigit();
 
-    passcells remainders;
+    spigotbatch remainders;
     std::int32_t ndigits;
     std::int32_t nines = 0;
     std::int32_t predigit = 0;

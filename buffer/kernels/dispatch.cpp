@@ -13,7 +13,7 @@ static_assert(portablepasses <= BATCH_PADDING && avx2passes + avx2vectors <= BAT
 
 static int alwayssupported(void) { return 1; }
 
-static const struct batchkernel portable = {
+static const struct batchvariant portable = {
     "portable", portablepasses, alwayssupported, runbatchportable, divideportable,
 };
 
@@ -25,30 +25,30 @@ static int avx2supported(void)
 
 static int avx512supported(void) { return __builtin_cpu_supports("avx512f"); }
 
-static const struct batchkernel avx2 = {
+static const struct batchvariant avx2 = {
     "avx2", avx2passes, avx2supported, runbatchavx2, divideavx2,
 };
 
-static const struct batchkernel avx512 = {
+static const struct batchvariant avx512 = {
     "avx512", avx512passes, avx512supported, runbatchavx512, divideavx512,
 };
 #endif
 
 /* From narrowest to widest. */
-const struct batchkernel* const batchkernels[] = {
+const struct batchvariant* const batchvariants[] = {
     &portable,
 #if defined(PI_X86_KERNELS)
     &avx2,
     &avx512,
 #endif
 };
-const int32_t batchkernelcount = (int32_t)(sizeof batchkernels / sizeof batchkernels[0]);
+const int32_t batchvariantcount = (int32_t)(sizeof batchvariants / sizeof batchvariants[0]);
 
-const struct batchkernel* fastestkernel(void)
+const struct batchvariant* fastestbatchvariant(void)
 {
-    for (int32_t i = batchkernelcount - 1; i > 0; --i) {
-        if (batchkernels[i]->supported()) {
-            return batchkernels[i];
+    for (int32_t i = batchvariantcount - 1; i > 0; --i) {
+        if (batchvariants[i]->supported()) {
+            return batchvariants[i];
         }
     }
     return &portable;

@@ -6,7 +6,7 @@
 #include "spigotbatch.h"
 
 /* One way of running a batch of passes, built for one instruction set. */
-struct batchkernel {
+struct batchvariant {
     const char* name;
     /* Passes per batch: the lanes of all the vectors it keeps in flight. */
     int32_t passes;
@@ -22,11 +22,11 @@ struct batchkernel {
 };
 
 /* Every kernel this build has, the portable one first. */
-extern const struct batchkernel* const batchkernels[];
-extern const int32_t batchkernelcount;
+extern const struct batchvariant* const batchvariants[];
+extern const int32_t batchvariantcount;
 
 /* The fastest kernel this processor supports. */
-const struct batchkernel* fastestkernel(void);
+const struct batchvariant* fastestbatchvariant(void);
 
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {

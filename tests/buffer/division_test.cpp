@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "eachkernel.h"
+#include "eachvariant.h"
 #include "exactdivision.h"
 
 namespace {
@@ -22,7 +22,7 @@ constexpr std::int64_t largestcelldivisor = 2 * 56512726 - 1;
 // The first wrong quotient fails the test and stops all further checking.
 class divisionchecker {
 public:
-    explicit divisionchecker(const batchkernel* kernel) : kernel(kernel) {}
+    explicit divisionchecker(const batchvariant* kernel) : kernel(kernel) {}
 
     // The boundaries around every multiple k*d for the given quotients.
     void addboundaries(std::int64_t d, std::int64_t fromk, std::int64_t tok)
@@ -75,12 +75,12 @@ private:
     struct division {
         std::int64_t x, d;
     };
-    const batchkernel* kernel;
+    const batchvariant* kernel;
     std::vector<division> pending;
     bool failed = false;
 };
 
-class exactdivision : public eachkernel {};
+class exactdivision : public eachvariant {};
 
 }  // namespace
 
@@ -122,4 +122,4 @@ TEST_P(exactdivision, DivisorsAcrossTheWholeRangeOverPassQuotients)
     checker.check();
 }
 
-INSTANTIATE_FOR_EACH_KERNEL(exactdivision);
+INSTANTIATE_FOR_EACH_VARIANT(exactdivision);

@@ -7,31 +7,31 @@
 
 #include "computepi.h"
 #include "widestvectors.h"
-#include "eachkernel.h"
+#include "eachvariant.h"
 #include "plainloop.h"
 #include "sweep.h"
 
 namespace {
 
-std::string computetextwith(const batchkernel* kernel, int n)
+std::string computetextwith(const batchvariant* kernel, int n)
 {
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2, '#');
     EXPECT_EQ(computepiwith(kernel, n, buffer.data(), nullptr), computepi_ok);
     return buffer.data();
 }
 
-std::vector<const batchkernel*> supportedkernels()
+std::vector<const batchvariant*> supportedkernels()
 {
-    std::vector<const batchkernel*> kernels;
-    for (int32_t i = 0; i < batchkernelcount; ++i) {
-        if (batchkernels[i]->supported()) {
-            kernels.push_back(batchkernels[i]);
+    std::vector<const batchvariant*> kernels;
+    for (int32_t i = 0; i < batchvariantcount; ++i) {
+        if (batchvariants[i]->supported()) {
+            kernels.push_back(batchvariants[i]);
         }
     }
     return kernels;
 }
 
-class textperkernel : public eachkernel {};
+class textpervariant : public eachvariant {};
 
 }  // namespace
 
@@ -41,7 +41,7 @@ TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweep)
     ASSERT_FALSE(kernels.empty());
     for (int32_t n = 0; n <= testsupport::sweeplimit(); ++n) {
         const std::string expected = plainloop::text(n, n);
-        for (const batchkernel* kernel : kernels) {
+        for (const batchvariant* kernel : kernels) {
             ASSERT_EQ(computetextwith(kernel, n), expected) << kernel->name << ", N = " << n;
         }
     }
@@ -50,13 +50,13 @@ TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweep)
 TEST(kernels, DispatchPicksTheWidestTheProcessorHas)
 {
     // Told apart by the processor's features, not by the table.
-    EXPECT_EQ(fastestkernel()->name, testsupport::widestvectors());
+    EXPECT_EQ(fastestbatchvariant()->name, testsupport::widestvectors());
     if (!testsupport::emulatedwidestvectors().empty()) {
-        EXPECT_EQ(fastestkernel()->name, testsupport::emulatedwidestvectors());
+        EXPECT_EQ(fastestbatchvariant()->name, testsupport::emulatedwidestvectors());
     }
 }
 
-TEST_P(textperkernel, MatchesThePlainLoopAroundMultiplesOfItsBatch)
+TEST_P(textpervariant, MatchesThePlainLoopAroundMultiplesOfItsBatch)
 {
     const int32_t passes = GetParam()->passes;
     for (const int32_t batches : {1, 2, 3, 16, 40}) {
@@ -68,14 +68,14 @@ TEST_P(textperkernel, MatchesThePlainLoopAroundMultiplesOfItsBatch)
     }
 }
 
-TEST_P(textperkernel, MatchesThePlainLoopForLargerCounts)
+TEST_P(textpervariant, MatchesThePlainLoopForLargerCounts)
 {
     for (const int32_t n : {3001, 5000}) {
         ASSERT_EQ(computetextwith(GetParam(), n), plainloop::text(n, n)) << "N = " << n;
     }
 }
 
-TEST_P(textperkernel, TellsItsObserverThePassesDoneAfterEachBatch)
+TEST_P(textpervariant, TellsItsObserverThePassesDoneAfterEachBatch)
 {
     const int32_t passes = GetParam()->passes;
     const int32_t n = 3 * passes + 5;
@@ -92,4 +92,4 @@ TEST_P(textperkernel, TellsItsObserverThePassesDoneAfterEachBatch)
     EXPECT_TRUE(told.empty());
 }
 
-INSTANTIATE_FOR_EACH_KERNEL(textperkernel);
+INSTANTIATE_FOR_EACH_VARIANT(textpervariant);

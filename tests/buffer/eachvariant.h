@@ -9,9 +9,9 @@
 
 #include "kernels/kernels.h"
 
-inline void PrintTo(const batchkernel* kernel, std::ostream* os) { *os << kernel->name; }
+inline void PrintTo(const batchvariant* kernel, std::ostream* os) { *os << kernel->name; }
 
-class eachkernel : public ::testing::TestWithParam<const batchkernel*> {
+class eachvariant : public ::testing::TestWithParam<const batchvariant*> {
 protected:
     void SetUp() override
     {
@@ -21,12 +21,12 @@ protected:
     }
 };
 
-inline std::string kernelname(const ::testing::TestParamInfo<const batchkernel*>& info)
+inline std::string variantname(const ::testing::TestParamInfo<const batchvariant*>& info)
 {
     return info.param->name;
 }
 
-#define INSTANTIATE_FOR_EACH_KERNEL(suite)                                                     \
+#define INSTANTIATE_FOR_EACH_VARIANT(suite)                                                     \
     INSTANTIATE_TEST_SUITE_P(all, suite,                                                       \
-                             ::testing::ValuesIn(batchkernels, batchkernels + batchkernelcount), \
-                             kernelname)
+                             ::testing::ValuesIn(batchvariants, batchvariants + batchvariantcount), \
+                             variantname)
