@@ -145,9 +145,6 @@ static int replacefile(const char* name, const char* target, const struct stat* 
     memcpy(temporary, target, directory);
     sprintf(temporary + directory, ".%s.XXXXXX", target + directory);
     const int descriptor = filesystem.maketemporary(temporary);
-    if (descriptor >= 0) {
-        filesystem.temporarymade(temporary);
-    }
     if (descriptor < 0) {
         const int reason = errno;
         free(temporary);
@@ -160,6 +157,7 @@ static int replacefile(const char* name, const char* target, const struct stat* 
         }
         return writeinplace(name, text);
     }
+    filesystem.temporarymade(temporary);
     /* mkstemp makes the file 0600: give it the old file's permission bits,
        or those a new file gets (0666 less the umask). */
     mode_t mode = 0;

@@ -17,7 +17,6 @@
    Returns an exit status, having reported a failure on standard error. */
 int writefile(const char* name, const char* text);
 
-
 /* The calls that file replacement makes and can fail, the system's own
    by default, so that tests can fail each in turn. */
 struct filesystemcalls {

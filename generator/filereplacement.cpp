@@ -145,9 +145,6 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
     temporaryfile temporary;
     temporary.name = (target.parent_path() / hidden).string();
     temporary.descriptor = filesystem.maketemporary(temporary.name);
-    if (temporary.descriptor >= 0) {
-        filesystem.temporarymade(temporary.name.c_str());
-    }
     if (temporary.descriptor < 0) {
         const int reason = errno;
         temporary.kept = true;  // nothing was made
@@ -160,6 +157,7 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
         }
         return writeinplace(name, err, text);
     }
+    filesystem.temporarymade(temporary.name.c_str());
     const bool written = writeall(temporary.descriptor, text.data(), text.size()) &&
                          writeall(temporary.descriptor, "\n", 1);
     // The old file's permission bits, or those a new file gets: 0666 less
