@@ -53,18 +53,30 @@ struct rotated {
     struct context {
         double* cells;
         const double* reciprocals;
-        vector offsets, twiceoffsets, one, ten;
+        vector offsets, twiceoffsets, one, ten, minusvectors, minustwicevectors;
         ringslot* ring;
     };
 
     /* Numbers for the slot whose lane l holds the cell with multiplier
        `first` + V l; below cell 0 both are 1, which passes a carry on
        unchanged. */
-    template <bool clamp>
-    [[gnu::always_inline]] static void setnumbers(context& c, int slot, int32_t first)
+    static void setnumbers(context& c, int slot, int32_t first)
     {
-        vector multiplier = lanes::add(lanes::broadcast((double)first), c.offsets);
-        vector divisor = lanes::add(lanes::broadcast(2.0 * first - 1.0), c.twiceoffsets);
+        const vector multiplier = lanes::add(lanes::broadcast((double)first), c.offsets);
+        const vector divisor = lanes::add(lanes::broadcast(2.0 * first - 1.0), c.twiceoffsets);
+        lanes::store(c.ring[slot].multiplier, lanes::max(multiplier, c.one));
+        lanes::store(c.ring[slot].divisor, lanes::max(divisor, c.one));
+    }
+
+    /* The slot's lanes hold cells V lower than the last time it was set,
+       so its numbers fall by V and 2V: two adds instead of building them
+       from the cell number. A number clamped at 1 stays 1, as it should,
+       since numbers only fall. */
+    template <bool clamp>
+    [[gnu::always_inline]] static void lowernumbers(context& c, int slot)
+    {
+        vector multiplier = lanes::add(lanes::load(c.ring[slot].multiplier), c.minusvectors);
+        vector divisor = lanes::add(lanes::load(c.ring[slot].divisor), c.minustwicevectors);
         if (clamp) {
             multiplier = lanes::max(multiplier, c.one);
             divisor = lanes::max(divisor, c.one);
@@ -94,7 +106,7 @@ struct rotated {
         cellslot[out] = lanes::rotateup(cellslot[out], c.cells + bottom - 1);
         lanes::store(c.ring[out].reciprocal,
                      lanes::rotateup(lanes::load(c.ring[out].reciprocal), c.reciprocals + bottom - 1));
-        setnumbers<clamp>(c, out, bottom);
+        lowernumbers<clamp>(c, out);
     }
 
     template <bool clamp, int... k>
@@ -129,6 +141,8 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
     c.twiceoffsets = lanes::add(c.offsets, c.offsets);
     c.one = lanes::broadcast(1.0);
     c.ten = lanes::broadcast(10.0);
+    c.minusvectors = lanes::broadcast(-(double)vectors);
+    c.minustwicevectors = lanes::broadcast(-2.0 * vectors);
 
     /* Pass V l + i starts on cell top + V l + i: only pass 0 on a real
        cell; the others meet zero cells above the top with zero carries
@@ -144,7 +158,7 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
         }
         cellslot[i] = lanes::load(cell);
         lanes::store(c.ring[i].reciprocal, lanes::load(reciprocal));
-        batchloop::template setnumbers<true>(c, i, bottom + 1 + i);
+        batchloop::setnumbers(c, i, bottom + 1 + i);
         carry[i] = lanes::broadcast(0.0);
     }
 
