@@ -1,5 +1,16 @@
 #include "passbatch.h"
 
+// Vector variants where the compiler can build code for an instruction set
+// this file's baseline lacks.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define GENERATOR_X86_VARIANTS 1
+// Their functions are all inlined into the variant that uses them, so no
+// vector crosses a call and the calling convention for vectors, which the
+// baseline target lacks, never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#include "rotatedpasses.h"
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cfloat>
@@ -47,9 +58,23 @@ namespace {
     }
 }
 
-// The batch itself, written once and inlined into each variant, so that
-// each is compiled for its own instruction set.
-[[gnu::always_inline]] inline void runbatch(spigotbatch& state, std::int8_t* digits)
+// Cell 0 (divisor 1) handed each pass all of 10 * A[1] + carry and kept 0;
+// the spigot keeps the units in A[1] instead, for the next pass, and the
+// tens are the raw digit.
+[[gnu::always_inline]] inline void takedigits(spigotbatch& state, const double* carry, std::int8_t* digits)
+{
+    std::int32_t q = 0;
+    for (std::int32_t k = 0; k < batchpasses; ++k) {
+        q = 10 * (q % 10) + static_cast<std::int32_t>(carry[k]);
+        digits[k] = static_cast<std::int8_t>(q / 10);
+    }
+    if (state.cellcount > 0) {
+        state.cells[0] = q % 10;
+    }
+}
+
+// The portable batch, plain loops the compiler vectorizes as it can.
+void runportable(spigotbatch& state, std::int8_t* digits)
 {
     std::array<double, batchpasses> lane{};
     std::array<double, batchpasses> carry{};
@@ -70,37 +95,60 @@ namespace {
     for (; bottom > -batchpasses; --bottom) {
         step(state, bottom, carry.data(), lane.data(), -bottom, std::min(batchpasses, cellcount - bottom));
     }
-    // Cell 0 (divisor 1) handed each pass all of 10 * A[1] + carry and kept
-    // 0; the spigot keeps the units in A[1] instead, for the next pass, and
-    // the tens are the raw digit.
-    std::int32_t q = 0;
-    for (std::int32_t k = 0; k < batchpasses; ++k) {
-        q = 10 * (q % 10) + static_cast<std::int32_t>(carry[k]);
-        digits[k] = static_cast<std::int8_t>(q / 10);
-    }
-    if (cellcount > 0) {
-        state.cells[0] = q % 10;
-    }
+    takedigits(state, carry.data(), digits);
 }
 
 bool always() { return true; }
 
-void runportable(spigotbatch& cells, std::int8_t* digits) { runbatch(cells, digits); }
+void divideportable(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
+{
+    for (std::int32_t i = 0; i < count; ++i) {
+        quotients[i] = exactdivide(x[i], reciprocals[i]);
+    }
+}
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define GENERATOR_X86_VARIANTS 1
-
+#if defined(GENERATOR_X86_VARIANTS)
 bool avx2supported() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
 bool avx512supported() { return __builtin_cpu_supports("avx512f"); }
 
-[[gnu::target("avx2,fma")]] void runavx2(spigotbatch& cells, std::int8_t* digits)
+typedef double avx2vector __attribute__((vector_size(32)));
+typedef double avx512vector __attribute__((vector_size(64)));
+
+// Batches of the rotated kernel (rotatedpasses.h) run one after another make
+// up the batchpasses passes. Eight vectors in flight cover a step's latency.
+template <typename vector, int vectors>
+[[gnu::always_inline]] inline void runrotated(spigotbatch& state, std::int8_t* digits)
 {
-    runbatch(cells, digits);
+    constexpr std::int32_t passes = vectors * rotated::widthof<vector>;
+    static_assert(batchpasses % passes == 0);
+    std::array<double, batchpasses> carry;
+    for (std::int32_t first = 0; first < batchpasses; first += passes) {
+        rotated::runpasses<vector, vectors>(state.cells.data(), state.reciprocals->data(), state.cellcount,
+                                            carry.data() + first);
+    }
+    takedigits(state, carry.data(), digits);
 }
 
-[[gnu::target("avx512f")]] void runavx512(spigotbatch& cells, std::int8_t* digits)
+[[gnu::target("avx2,fma")]] void divideavx2(const double* x, const double* reciprocals, double* quotients,
+                                            std::int32_t count)
 {
-    runbatch(cells, digits);
+    rotated::dividelanes<avx2vector>(x, reciprocals, quotients, count);
+}
+
+[[gnu::target("avx512f")]] void divideavx512(const double* x, const double* reciprocals, double* quotients,
+                                             std::int32_t count)
+{
+    rotated::dividelanes<avx512vector>(x, reciprocals, quotients, count);
+}
+
+[[gnu::target("avx2,fma")]] void runavx2(spigotbatch& state, std::int8_t* digits)
+{
+    runrotated<avx2vector, 8>(state, digits);
+}
+
+[[gnu::target("avx512f")]] void runavx512(spigotbatch& state, std::int8_t* digits)
+{
+    runrotated<avx512vector, 8>(state, digits);
 }
 #endif
 
@@ -109,10 +157,10 @@ bool avx512supported() { return __builtin_cpu_supports("avx512f"); }
 const std::vector<batchvariant>& batchvariants()
 {
     static const std::vector<batchvariant> variants = {
-        {"portable", always, runportable},
+        {"portable", always, runportable, divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", avx2supported, runavx2},
-        {"avx512", avx512supported, runavx512},
+        {"avx2", avx2supported, runavx2, divideavx2},
+        {"avx512", avx512supported, runavx512, divideavx512},
 #endif
     };
     return variants;

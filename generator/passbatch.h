@@ -8,10 +8,12 @@
 //
 // A batch runs `batchpasses` passes together, pass k + 1 one cell behind
 // pass k: at each step the passes work on neighbouring cells, each with
-// its own carry, so their carry chains are independent and the compiler
-// can put them in vector lanes. Cells and carries are doubles holding
-// integers (every value of a pass is an integer below 2^31), and each
-// division is a multiply by the cell's reciprocal (exactdivide below).
+// its own carry, so their carry chains are independent and fill vector
+// lanes. The portable variant is plain loops the compiler vectorizes; the
+// x86 vector variants keep the passes in rotated lanes (rotatedpasses.h).
+// Cells and carries are doubles holding integers (every value of a pass is
+// an integer below 2^31), and each division is a multiply by the cell's
+// reciprocal (exactdivide below).
 namespace generator {
 
 inline constexpr std::int32_t batchpasses = 64;
@@ -40,6 +42,10 @@ struct batchvariant {
     // Runs batchpasses passes over the cells and stores each pass's raw
     // digit, 0 to 10, in digits.
     void (*run)(spigotbatch& cells, std::int8_t* digits);
+    // The variant's exact division on its own, for tests: quotients[i] =
+    // floor(x[i] / d) given reciprocals[i] = 1 / d rounded, as exactdivide
+    // below states it; count is a multiple of 8.
+    void (*divide)(const double* x, const double* reciprocals, double* quotients, std::int32_t count);
 };
 
 // Every variant this build has, the portable one first.

@@ -1,4 +1,4 @@
-// The generator's exact division by a reciprocal, at the edges of its
+// Each variant's exact division by a reciprocal, at the edges of its
 // claim: x = k*d - 1, k*d, k*d + 1 for every divisor up to 4096 and
 // divisors sampled across the whole range to 2^27, over the quotients a
 // pass produces (at most 108) and each divisor's largest.
@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "passbatch.h"
 
@@ -19,44 +21,75 @@ constexpr std::int64_t largestcelldivisor = 2 * 56512726 - 1;
 
 // Checks the boundaries around k*d for the pass quotients and the largest
 // quotient d allows; the first wrong quotient is reported.
-::testing::AssertionResult dividesexactly(std::int64_t d)
+::testing::AssertionResult dividesexactly(const generator::batchvariant& variant, std::int64_t d)
 {
-    const double reciprocal = 1.0 / static_cast<double>(d);
+    std::vector<double> x;
     const std::int64_t top = std::min(maxquotient, maxx / d);
     for (std::int64_t k = 0; k <= top + 1; k = (k == 120 && top > 121) ? top - 1 : k + 1) {
-        for (const std::int64_t x : {k * d - 1, k * d, k * d + 1}) {
-            if (x < 0 || x > maxx || x / d > maxquotient) {
-                continue;
+        for (const std::int64_t each : {k * d - 1, k * d, k * d + 1}) {
+            if (each >= 0 && each <= maxx && each / d <= maxquotient) {
+                x.push_back(static_cast<double>(each));
             }
-            const double q = generator::exactdivide(static_cast<double>(x), reciprocal);
-            if (q != static_cast<double>(x / d)) {
-                return ::testing::AssertionFailure() << x << " / " << d << " gave " << q
-                                                     << ", not " << x / d;
-            }
+        }
+    }
+    x.resize((x.size() + 7) / 8 * 8, 0.0);
+    const std::vector<double> reciprocals(x.size(), 1.0 / static_cast<double>(d));
+    std::vector<double> quotients(x.size());
+    variant.divide(x.data(), reciprocals.data(), quotients.data(), static_cast<std::int32_t>(x.size()));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const auto exact = static_cast<std::int64_t>(x[i]) / d;
+        if (quotients[i] != static_cast<double>(exact)) {
+            return ::testing::AssertionFailure() << variant.name << ": " << x[i] << " / " << d << " gave "
+                                                 << quotients[i] << ", not " << exact;
         }
     }
     return ::testing::AssertionSuccess();
 }
 
+class divisionpervariant : public ::testing::TestWithParam<const generator::batchvariant*> {
+protected:
+    void SetUp() override
+    {
+        if (!GetParam()->supported()) {
+            GTEST_SKIP() << GetParam()->name << " is not supported by this processor";
+        }
+    }
+};
+
+std::vector<const generator::batchvariant*> allvariants()
+{
+    std::vector<const generator::batchvariant*> all;
+    for (const generator::batchvariant& variant : generator::batchvariants()) {
+        all.push_back(&variant);
+    }
+    return all;
+}
+
 }  // namespace
 
-TEST(exactdivide, EveryBoundaryAcrossTheWholeDivisorRange)
+TEST_P(divisionpervariant, EveryBoundaryAcrossTheWholeDivisorRange)
 {
+    const generator::batchvariant& variant = *GetParam();
     for (std::int64_t d = 1; d <= 4096; ++d) {
-        ASSERT_TRUE(dividesexactly(d));
+        ASSERT_TRUE(dividesexactly(variant, d));
     }
     for (std::int64_t d = 4097; d <= maxdivisor; d += 7919) {
-        ASSERT_TRUE(dividesexactly(d));
+        ASSERT_TRUE(dividesexactly(variant, d));
     }
     for (std::int64_t power = 4096; power <= maxdivisor; power *= 2) {
         for (std::int64_t d = power - 3; d <= std::min(power + 3, maxdivisor); ++d) {
-            ASSERT_TRUE(dividesexactly(d));
+            ASSERT_TRUE(dividesexactly(variant, d));
         }
     }
     for (std::int64_t d = largestcelldivisor - 2000; d <= largestcelldivisor + 2; ++d) {
-        ASSERT_TRUE(dividesexactly(d));
+        ASSERT_TRUE(dividesexactly(variant, d));
     }
     for (std::int64_t d = maxdivisor - 2000; d <= maxdivisor; ++d) {
-        ASSERT_TRUE(dividesexactly(d));
+        ASSERT_TRUE(dividesexactly(variant, d));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(all, divisionpervariant, ::testing::ValuesIn(allvariants()),
+                         [](const ::testing::TestParamInfo<const generator::batchvariant*>& info) {
+                             return std::string(info.param->name);
+                         });

@@ -1,0 +1,195 @@
+#pragma once
+
+// The vector variants' batch, in rotated lanes.
+//
+// With V vectors of W lanes in flight, lane l of vector i runs pass V l + i.
+// At each step pass p works on cell bottom + p and leaves it to pass p + 1,
+// which takes it at the next step in the same lane of the next vector: so
+// cells move between vectors by renaming, and only the cells leaving vector
+// V - 1 move, up one lane into vector 0, where the cell below the batch
+// enters lane 0 while the top lane, which the last pass has finished, goes
+// back to memory. Each cell's reciprocal, multiplier and divisor travel with
+// it in a ring of V slots, one slot renewed per step; unrolling V steps
+// keeps every slot and vector known when compiling.
+//
+// Vectors are the compiler's vector types (GCC and Clang), whose values
+// stay in registers; each function is inlined into a variant built for its
+// instruction set.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "passbatch.h"
+
+namespace generator::rotated {
+
+template <typename vector>
+inline constexpr int widthof = sizeof(vector) / sizeof(double);
+
+// Lanes 0 to W - 1 of v become `entering`, v[0], ..., v[W - 2].
+template <typename vector, std::size_t... l>
+[[gnu::always_inline]] inline vector shiftup(vector v, double entering, std::index_sequence<l...>)
+{
+    const vector in = entering - vector{};  // x - 0 is x, so this is a broadcast
+    return __builtin_shufflevector(v, in, (l == 0 ? widthof<vector> : int(l) - 1)...);
+}
+
+template <typename vector>
+[[gnu::always_inline]] inline vector shiftup(vector v, double entering)
+{
+    return shiftup(v, entering, std::make_index_sequence<widthof<vector>>());
+}
+
+template <typename vector>
+[[gnu::always_inline]] inline vector atleastone(vector v)
+{
+    const vector one = vector{} + 1.0;
+    return v > one ? v : one;
+}
+
+// floor(x / d) lane by lane, given reciprocal = 1 / d. exactdivide's
+// argument puts y = x * reciprocal + 2^-30 - 1/2 in (q - 1/2, q + 1/2),
+// never on a tie; every operation on these vectors rounds to double, and
+// adding 1.5 * 2^52 takes y where doubles are the integers, so the sum is
+// 1.5 * 2^52 + q exactly. (A vector floor or conversion has no portable
+// spelling for these types, and the compilers split the conversion.)
+template <typename vector>
+[[gnu::always_inline]] inline vector divide(vector x, vector reciprocal)
+{
+    const vector y = x * reciprocal + (0x1p-30 - 0.5);
+    return (y + 0x1.8p52) - 0x1.8p52;
+}
+
+// divide() over arrays, for tests; count is a multiple of the width.
+template <typename vector>
+[[gnu::always_inline]] inline void dividelanes(const double* x, const double* reciprocals, double* quotients,
+                                               std::int32_t count)
+{
+    for (std::int32_t i = 0; i < count; i += widthof<vector>) {
+        vector lanes, reciprocallanes;
+        std::memcpy(&lanes, x + i, sizeof lanes);
+        std::memcpy(&reciprocallanes, reciprocals + i, sizeof reciprocallanes);
+        const vector q = divide(lanes, reciprocallanes);
+        std::memcpy(quotients + i, &q, sizeof q);
+    }
+}
+
+template <typename vector, int vectors>
+struct batch {
+    static constexpr int width = widthof<vector>;
+    static constexpr std::int32_t passes = vectors * width;
+
+    struct ringslot {
+        vector reciprocal, multiplier, divisor;
+    };
+
+    double* __restrict cells;
+    const double* __restrict reciprocals;
+    std::int32_t cellcount;
+    ringslot* ring;
+    double discarded;
+
+    // Zero above the top cell; below cell 0, zero with every number 1,
+    // which passes a carry on unchanged. Both read a real cell whatever j
+    // is, so that the value is selected rather than branched around.
+    bool iscell(std::int32_t j) const
+    {
+        return static_cast<std::uint32_t>(j) < static_cast<std::uint32_t>(cellcount);
+    }
+    double cellat(std::int32_t j) const
+    {
+        const double value = cells[std::clamp(j, 0, cellcount - 1)];
+        return iscell(j) ? value : 0.0;
+    }
+    double reciprocalat(std::int32_t j) const
+    {
+        const double value = reciprocals[std::clamp(j, 0, cellcount - 1)];
+        return iscell(j) ? value : 1.0;
+    }
+
+    // Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V.
+    template <int k>
+    [[gnu::always_inline]] void step(std::int32_t bottom, vector* cell, vector* carry)
+    {
+#pragma GCC unroll 16
+        for (int i = 0; i < vectors; ++i) {
+            const int s = (i - k + vectors) % vectors;
+            const vector x = cell[s] * 10.0 + carry[i] * ring[s].multiplier;
+            const vector q = divide(x, ring[s].reciprocal);
+            cell[s] = x - q * ring[s].divisor;
+            carry[i] = q;
+        }
+        // Vector V - 1's top lane is the last pass's: that cell is final.
+        const int out = (vectors - 1 - k + vectors) % vectors;
+        const std::int32_t top = bottom + passes - 1;
+        // Outside the cells it goes to `discarded`: an address selected
+        // rather than a branch, so that the step stays one block.
+        double* const leaving = iscell(top) ? cells + top : &discarded;
+        *leaving = cell[out][width - 1];
+        cell[out] = shiftup(cell[out], cellat(bottom - 1));
+        ringslot& renewed = ring[out];
+        renewed.reciprocal = shiftup(renewed.reciprocal, reciprocalat(bottom - 1));
+        // The slot's cells are now V lower, and numbers clamped at 1 stay 1.
+        renewed.multiplier = atleastone(renewed.multiplier - double(vectors));
+        renewed.divisor = atleastone(renewed.divisor - 2.0 * vectors);
+    }
+
+    template <int... k>
+    [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* cell, vector* carry,
+                                         std::integer_sequence<int, k...>)
+    {
+        (step<k>(bottom - k, cell, carry), ...);
+    }
+};
+
+// Runs `passes` passes over the cells, pass p's carry out of cell 0 going
+// to carries[p].
+template <typename vector, int vectors>
+[[gnu::always_inline]] inline void runpasses(double* __restrict cells, const double* __restrict reciprocals,
+                                             std::int32_t cellcount, double* carries)
+{
+    typedef batch<vector, vectors> passbatch;
+    constexpr int width = passbatch::width;
+    constexpr std::int32_t passes = passbatch::passes;
+    if (cellcount == 0) {
+        std::fill(carries, carries + passes, 0.0);
+        return;
+    }
+
+    typename passbatch::ringslot ring[vectors];
+    passbatch state{cells, reciprocals, cellcount, ring, 0.0};
+    // The ring stays in memory (L1): hidden from the compiler's scalar
+    // replacement, which would shuttle it between registers and the stack.
+    __asm__("" : "+r"(state.ring));
+
+    // Pass p starts on cell top + p: only pass 0 on a real cell; the
+    // others meet zero cells above the top with zero carries until they
+    // come down to it.
+    std::int32_t bottom = cellcount - 1;
+    vector cell[vectors];
+    vector carry[vectors];
+    for (int i = 0; i < vectors; ++i) {
+        for (int l = 0; l < width; ++l) {
+            const std::int32_t j = bottom + vectors * l + i;
+            cell[i][l] = state.cellat(j);
+            ring[i].reciprocal[l] = state.reciprocalat(j);
+            ring[i].multiplier[l] = j >= 0 ? j + 1.0 : 1.0;
+            ring[i].divisor[l] = j >= 0 ? 2.0 * j + 1.0 : 1.0;
+        }
+        carry[i] = vector{};
+    }
+    // Every pass is below cell 0 after cellcount + P - 1 steps; the steps
+    // past that, to a whole number of chunks, pass the carries on.
+    for (std::int32_t steps = cellcount + passes - 1; steps > 0; steps -= vectors, bottom -= vectors) {
+        state.unrolled(bottom, cell, carry, std::make_integer_sequence<int, vectors>());
+    }
+    for (int i = 0; i < vectors; ++i) {
+        for (int l = 0; l < width; ++l) {
+            carries[vectors * l + i] = carry[i][l];
+        }
+    }
+}
+
+}  // namespace generator::rotated
