@@ -148,7 +148,7 @@ template <typename vector, int vectors>
 
 [[gnu::target("avx512f")]] void runavx512(spigotbatch& state, std::int8_t* digits)
 {
-    runrotated<avx512vector, 8>(state, digits);
+    runrotated<avx512vector, 12>(state, digits);
 }
 #endif
 

@@ -30,20 +30,20 @@ inline constexpr int widthof = sizeof(vector) / sizeof(double);
 
 // Lanes 0 to W - 1 of v become `entering`, v[0], ..., v[W - 2].
 template <typename vector, std::size_t... l>
-[[gnu::always_inline]] inline vector shiftup(vector v, double entering, std::index_sequence<l...>)
+[[gnu::always_inline]] inline vector shiftup(const vector& v, double entering, std::index_sequence<l...>)
 {
     const vector in = entering - vector{};  // x - 0 is x, so this is a broadcast
     return __builtin_shufflevector(v, in, (l == 0 ? widthof<vector> : int(l) - 1)...);
 }
 
 template <typename vector>
-[[gnu::always_inline]] inline vector shiftup(vector v, double entering)
+[[gnu::always_inline]] inline vector shiftup(const vector& v, double entering)
 {
     return shiftup(v, entering, std::make_index_sequence<widthof<vector>>());
 }
 
 template <typename vector>
-[[gnu::always_inline]] inline vector atleastone(vector v)
+[[gnu::always_inline]] inline vector atleastone(const vector& v)
 {
     const vector one = vector{} + 1.0;
     return v > one ? v : one;
@@ -56,7 +56,7 @@ template <typename vector>
 // 1.5 * 2^52 + q exactly. (A vector floor or conversion has no portable
 // spelling for these types, and the compilers split the conversion.)
 template <typename vector>
-[[gnu::always_inline]] inline vector divide(vector x, vector reciprocal)
+[[gnu::always_inline]] inline vector divide(const vector& x, const vector& reciprocal)
 {
     const vector y = x * reciprocal + (0x1p-30 - 0.5);
     return (y + 0x1.8p52) - 0x1.8p52;
