@@ -1,7 +1,7 @@
 /* The AVX2 kernel: four passes per vector, with FMA. Eight vectors in
-   flight: more than sixteen registers hold, but the few spills cost less
-   than the latency fewer vectors would leave uncovered. Built with -mavx2
-   -mfma for this file alone. */
+   flight cover a step's latency (about 16 cycles), and their eight x
+   values with the constants and temporaries fit sixteen registers. Built
+   with -mavx2 -mfma for this file alone. */
 #include <immintrin.h>
 
 #include "exactdivision.h"

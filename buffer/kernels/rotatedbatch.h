@@ -35,9 +35,9 @@ namespace {
    fmadd, fnmadd, quotient (exactdivision.h), rotateup(v, entering):
    *entering in lane 0, then v's lanes but its top one, and storetop(p, v).
 
-   The cells and carries in flight are locals whose address never escapes,
-   so that they stay in registers: a vector type may alias any double, and
-   every store to the cell array would otherwise force them to memory. */
+   The values in flight are locals whose address never escapes, so that
+   they stay in registers: a vector type may alias any double, and every
+   store to the cell array would otherwise force them to memory. */
 template <typename lanes, int vectors>
 struct rotated {
     typedef typename lanes::vector vector;
@@ -85,35 +85,47 @@ struct rotated {
         lanes::store(c.ring[slot].divisor, divisor);
     }
 
-    /* Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V. */
+    /* Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V.
+       x[i] holds what vector i divides at this step, 10 * cell + carry *
+       multiplier, and leaves what it divides at the next: the remainder
+       vector i - 1 has just left and vector i's own quotient. So a
+       vector's cell and carry never wait in registers between steps, only
+       one x per vector does. */
     template <bool clamp, int k>
-    [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* cellslot,
-                                            vector* carry)
+    [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* x)
     {
+        vector left, firstquotient;
 #pragma GCC unroll 16
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
-            const vector x = lanes::fmadd(cellslot[s], c.ten,
-                                          lanes::mul(carry[i], lanes::load(c.ring[s].multiplier)));
-            const vector q = lanes::quotient(x, lanes::load(c.ring[s].reciprocal));
-            cellslot[s] = lanes::fnmadd(q, lanes::load(c.ring[s].divisor), x);
-            carry[i] = q;
+            const vector q = lanes::quotient(x[i], lanes::load(c.ring[s].reciprocal));
+            const vector remainder = lanes::fnmadd(q, lanes::load(c.ring[s].divisor), x[i]);
+            if (i == 0) {
+                firstquotient = q;
+            } else {
+                /* The slot vector i - 1 used is vector i's at the next step. */
+                const int next = (i - 1 - k + vectors) % vectors;
+                x[i] = lanes::fmadd(left, c.ten, lanes::mul(q, lanes::load(c.ring[next].multiplier)));
+            }
+            left = remainder;
         }
         /* The last vector's cells go up a lane into vector 0; its top lane
            is pass P - 1's, final. */
         const int out = (vectors - 1 - k + vectors) % vectors;
-        lanes::storetop(c.cells + bottom + passes - 1, cellslot[out]);
-        cellslot[out] = lanes::rotateup(cellslot[out], c.cells + bottom - 1);
+        lanes::storetop(c.cells + bottom + passes - 1, left);
+        const vector entered = lanes::rotateup(left, c.cells + bottom - 1);
         lanes::store(c.ring[out].reciprocal,
                      lanes::rotateup(lanes::load(c.ring[out].reciprocal), c.reciprocals + bottom - 1));
         lowernumbers<clamp>(c, out);
+        x[0] = lanes::fmadd(entered, c.ten,
+                            lanes::mul(firstquotient, lanes::load(c.ring[out].multiplier)));
     }
 
     template <bool clamp, int... k>
-    [[gnu::always_inline]] static void unrolled(context& c, int32_t bottom, vector* cellslot,
-                                                vector* carry, std::integer_sequence<int, k...>)
+    [[gnu::always_inline]] static void unrolled(context& c, int32_t bottom, vector* x,
+                                                std::integer_sequence<int, k...>)
     {
-        (step<clamp, k>(c, bottom - k, cellslot, carry), ...);
+        (step<clamp, k>(c, bottom - k, x), ...);
     }
 };
 
@@ -148,18 +160,16 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
        cell; the others meet zero cells above the top with zero carries
        until they come down to it. */
     int32_t bottom = batch->cellcount - 1;
-    vector cellslot[vectors];
-    vector carry[vectors];
+    vector x[vectors];
     for (int i = 0; i < vectors; ++i) {
         double cell[width], reciprocal[width];
         for (int l = 0; l < width; ++l) {
             cell[l] = c.cells[bottom + vectors * l + i];
             reciprocal[l] = c.reciprocals[bottom + vectors * l + i];
         }
-        cellslot[i] = lanes::load(cell);
+        x[i] = lanes::mul(lanes::load(cell), c.ten);
         lanes::store(c.ring[i].reciprocal, lanes::load(reciprocal));
         batchloop::setnumbers(c, i, bottom + 1 + i);
-        carry[i] = lanes::broadcast(0.0);
     }
 
     /* Every pass is below cell 0 after cellcount + P - 1 steps; the steps
@@ -167,16 +177,17 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
        every slot made holds cells >= 0, nothing needs clamping. */
     int32_t steps = (batch->cellcount + passes - 1 + vectors - 1) / vectors * vectors;
     for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
-        batchloop::template unrolled<false>(c, bottom, cellslot, carry, chunk);
+        batchloop::template unrolled<false>(c, bottom, x, chunk);
     }
     for (; steps > 0; steps -= vectors, bottom -= vectors) {
-        batchloop::template unrolled<true>(c, bottom, cellslot, carry, chunk);
+        batchloop::template unrolled<true>(c, bottom, x, chunk);
     }
 
-    /* Lane l of vector i is pass V l + i. */
+    /* Every pass has left cell 0 by now, and below it x is 10 * 0 + carry
+       * 1: each pass's carry. Lane l of vector i is pass V l + i. */
     for (int i = 0; i < vectors; ++i) {
         double lane[width];
-        lanes::store(lane, carry[i]);
+        lanes::store(lane, x[i]);
         for (int l = 0; l < width; ++l) {
             carries[vectors * l + i] = lane[l];
         }
