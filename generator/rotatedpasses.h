@@ -110,16 +110,27 @@ struct batch {
     }
 
     // Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V.
+    // x[i] holds what vector i divides at this step, 10 * cell + carry *
+    // multiplier, and leaves what it divides at the next, formed from the
+    // remainder vector i - 1 has just left and vector i's own quotient: so
+    // only one vector per pass group waits in registers between steps.
     template <int k>
-    [[gnu::always_inline]] void step(std::int32_t bottom, vector* cell, vector* carry)
+    [[gnu::always_inline]] void step(std::int32_t bottom, vector* x)
     {
+        vector left{}, firstquotient{};
 #pragma GCC unroll 16
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
-            const vector x = cell[s] * 10.0 + carry[i] * ring[s].multiplier;
-            const vector q = divide(x, ring[s].reciprocal);
-            cell[s] = x - q * ring[s].divisor;
-            carry[i] = q;
+            const vector q = divide(x[i], ring[s].reciprocal);
+            const vector remainder = x[i] - q * ring[s].divisor;
+            if (i == 0) {
+                firstquotient = q;
+            } else {
+                // The slot vector i - 1 used is vector i's at the next step.
+                const int next = (i - 1 - k + vectors) % vectors;
+                x[i] = left * 10.0 + q * ring[next].multiplier;
+            }
+            left = remainder;
         }
         // Vector V - 1's top lane is the last pass's: that cell is final.
         const int out = (vectors - 1 - k + vectors) % vectors;
@@ -127,20 +138,20 @@ struct batch {
         // Outside the cells it goes to `discarded`: an address selected
         // rather than a branch, so that the step stays one block.
         double* const leaving = iscell(top) ? cells + top : &discarded;
-        *leaving = cell[out][width - 1];
-        cell[out] = shiftup(cell[out], cellat(bottom - 1));
+        *leaving = left[width - 1];
+        const vector entered = shiftup(left, cellat(bottom - 1));
         ringslot& renewed = ring[out];
         renewed.reciprocal = shiftup(renewed.reciprocal, reciprocalat(bottom - 1));
         // The slot's cells are now V lower, and numbers clamped at 1 stay 1.
         renewed.multiplier = atleastone(renewed.multiplier - double(vectors));
         renewed.divisor = atleastone(renewed.divisor - 2.0 * vectors);
+        x[0] = entered * 10.0 + firstquotient * renewed.multiplier;
     }
 
     template <int... k>
-    [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* cell, vector* carry,
-                                         std::integer_sequence<int, k...>)
+    [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* x, std::integer_sequence<int, k...>)
     {
-        (step<k>(bottom - k, cell, carry), ...);
+        (step<k>(bottom - k, x), ...);
     }
 };
 
@@ -168,26 +179,26 @@ template <typename vector, int vectors>
     // others meet zero cells above the top with zero carries until they
     // come down to it.
     std::int32_t bottom = cellcount - 1;
-    vector cell[vectors];
-    vector carry[vectors];
+    vector x[vectors];
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
             const std::int32_t j = bottom + vectors * l + i;
-            cell[i][l] = state.cellat(j);
+            x[i][l] = 10.0 * state.cellat(j);
             ring[i].reciprocal[l] = state.reciprocalat(j);
             ring[i].multiplier[l] = j >= 0 ? j + 1.0 : 1.0;
             ring[i].divisor[l] = j >= 0 ? 2.0 * j + 1.0 : 1.0;
         }
-        carry[i] = vector{};
     }
     // Every pass is below cell 0 after cellcount + P - 1 steps; the steps
     // past that, to a whole number of chunks, pass the carries on.
     for (std::int32_t steps = cellcount + passes - 1; steps > 0; steps -= vectors, bottom -= vectors) {
-        state.unrolled(bottom, cell, carry, std::make_integer_sequence<int, vectors>());
+        state.unrolled(bottom, x, std::make_integer_sequence<int, vectors>());
     }
+    // Every pass has left cell 0 by now, and below it x is 10 * 0 +
+    // carry * 1: each pass's carry.
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
-            carries[vectors * l + i] = carry[i][l];
+            carries[vectors * l + i] = x[i][l];
         }
     }
 }
