@@ -53,20 +53,9 @@ struct rotated {
     struct context {
         double* cells;
         const double* reciprocals;
-        vector offsets, twiceoffsets, one, ten, minusvectors, minustwicevectors;
+        vector one, ten, minusvectors, minustwicevectors;
         ringslot* ring;
     };
-
-    /* Numbers for the slot whose lane l holds the cell with multiplier
-       `first` + V l; below cell 0 both are 1, which passes a carry on
-       unchanged. */
-    static void setnumbers(context& c, int slot, int32_t first)
-    {
-        const vector multiplier = lanes::add(lanes::broadcast((double)first), c.offsets);
-        const vector divisor = lanes::add(lanes::broadcast(2.0 * first - 1.0), c.twiceoffsets);
-        lanes::store(c.ring[slot].multiplier, lanes::max(multiplier, c.one));
-        lanes::store(c.ring[slot].divisor, lanes::max(divisor, c.one));
-    }
 
     /* The slot's lanes hold cells V lower than the last time it was set,
        so its numbers fall by V and 2V: two adds instead of building them
@@ -145,12 +134,6 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
     __asm__("" : "+r"(c.ring));
     c.cells = batch->cells;
     c.reciprocals = batch->reciprocals;
-    double offsetlanes[width];
-    for (int l = 0; l < width; ++l) {
-        offsetlanes[l] = vectors * l;
-    }
-    c.offsets = lanes::load(offsetlanes);
-    c.twiceoffsets = lanes::add(c.offsets, c.offsets);
     c.one = lanes::broadcast(1.0);
     c.ten = lanes::broadcast(10.0);
     c.minusvectors = lanes::broadcast(-(double)vectors);
@@ -162,14 +145,17 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
     int32_t bottom = batch->cellcount - 1;
     vector x[vectors];
     for (int i = 0; i < vectors; ++i) {
-        double cell[width], reciprocal[width];
+        double cell[width];
         for (int l = 0; l < width; ++l) {
-            cell[l] = c.cells[bottom + vectors * l + i];
-            reciprocal[l] = c.reciprocals[bottom + vectors * l + i];
+            /* Cell j's multiplier is j + 1 and its divisor 2j + 1; below
+               cell 0 both are 1, which passes a carry on unchanged. */
+            const int32_t j = bottom + vectors * l + i;
+            cell[l] = c.cells[j];
+            c.ring[i].reciprocal[l] = c.reciprocals[j];
+            c.ring[i].multiplier[l] = j >= 0 ? j + 1.0 : 1.0;
+            c.ring[i].divisor[l] = j >= 0 ? 2.0 * j + 1.0 : 1.0;
         }
         x[i] = lanes::mul(lanes::load(cell), c.ten);
-        lanes::store(c.ring[i].reciprocal, lanes::load(reciprocal));
-        batchloop::setnumbers(c, i, bottom + 1 + i);
     }
 
     /* Every pass is below cell 0 after cellcount + P - 1 steps; the steps
