@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "eachvariant.h"
 #include "passbatch.h"
 
 namespace {
@@ -46,24 +46,7 @@ constexpr std::int64_t largestcelldivisor = 2 * 56512726 - 1;
     return ::testing::AssertionSuccess();
 }
 
-class divisionpervariant : public ::testing::TestWithParam<const generator::batchvariant*> {
-protected:
-    void SetUp() override
-    {
-        if (!GetParam()->supported()) {
-            GTEST_SKIP() << GetParam()->name << " is not supported by this processor";
-        }
-    }
-};
-
-std::vector<const generator::batchvariant*> allvariants()
-{
-    std::vector<const generator::batchvariant*> all;
-    for (const generator::batchvariant& variant : generator::batchvariants()) {
-        all.push_back(&variant);
-    }
-    return all;
-}
+class divisionpervariant : public eachvariant {};
 
 }  // namespace
 
@@ -89,7 +72,4 @@ TEST_P(divisionpervariant, EveryBoundaryAcrossTheWholeDivisorRange)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(all, divisionpervariant, ::testing::ValuesIn(allvariants()),
-                         [](const ::testing::TestParamInfo<const generator::batchvariant*>& info) {
-                             return std::string(info.param->name);
-                         });
+INSTANTIATE_FOR_EACH_VARIANT(divisionpervariant);

@@ -2,18 +2,14 @@
 // dispatch would pick it, against the one-pass spigot (one ldiv per cell).
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
+#include "eachvariant.h"
 #include "onepassspigot.h"
 #include "spigot.h"
 #include "sweep.h"
 #include "widestvectors.h"
-
-namespace generator {
-inline void PrintTo(const batchvariant* variant, std::ostream* os) { *os << variant->name; }
-}  // namespace generator
 
 using generator::batchpasses;
 using generator::batchvariant;
@@ -48,26 +44,7 @@ std::vector<const batchvariant*> supportedvariants()
     return supported;
 }
 
-std::vector<const batchvariant*> allvariants()
-{
-    std::vector<const batchvariant*> all;
-    for (const batchvariant& variant : generator::batchvariants()) {
-        all.push_back(&variant);
-    }
-    return all;
-}
-
-// Runs a test once per variant this build has, named after it, and skips
-// the variants this processor cannot run.
-class textpervariant : public ::testing::TestWithParam<const batchvariant*> {
-protected:
-    void SetUp() override
-    {
-        if (!GetParam()->supported()) {
-            GTEST_SKIP() << GetParam()->name << " is not supported by this processor";
-        }
-    }
-};
+class textpervariant : public eachvariant {};
 
 }  // namespace
 
@@ -96,11 +73,7 @@ TEST_P(textpervariant, MatchesTheOnePassSpigotAroundBatchesAndForLargerCounts)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(all, textpervariant,
-                         ::testing::ValuesIn(allvariants()),
-                         [](const ::testing::TestParamInfo<const batchvariant*>& info) {
-                             return std::string(info.param->name);
-                         });
+INSTANTIATE_FOR_EACH_VARIANT(textpervariant);
 
 TEST(batchvariants, DispatchPicksTheWidestTheProcessorHas)
 {
