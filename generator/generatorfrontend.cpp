@@ -1,6 +1,5 @@
 #include "generatorfrontend.h"
 
-
 #include <cstdio>
 #include <cstdlib>
 #include <exception>

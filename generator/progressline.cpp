@@ -1,7 +1,5 @@
 #include "progressline.h"
 
-#include "interruption.h"
-
 #include <unistd.h>  // isatty
 
 #include <chrono>
@@ -9,10 +7,11 @@
 #include <ostream>
 #include <sstream>
 
+#include "interruption.h"
+
 namespace generator {
 
 namespace {
-
 
 progressline* shown = nullptr;
 
