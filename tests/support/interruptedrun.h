@@ -6,11 +6,11 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <iterator>  // distance
 #include <string>
 
 #include "inchild.h"
+#include "runprogram.h"
 
 namespace testsupport {
 
@@ -26,12 +26,11 @@ void expectinterruptedwritesleavefilealone(const std::string& tag, writer writet
     fs::create_directories(directory);
     const fs::path file = directory / "out.txt";
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        std::ofstream(file) << "old\n";
+        testsupport::writefile(file.string(), "old\n");
         const auto child = inchild([&] { writetext(file.string(), signal); });
         ASSERT_TRUE(WIFSIGNALED(child.status)) << "signal " << signal;
         EXPECT_EQ(WTERMSIG(child.status), signal);
-        std::ifstream kept(file);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "old\n") << "signal " << signal;
+        EXPECT_EQ(testsupport::readfile(file.string()), "old\n") << "signal " << signal;
         EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1)
             << "a temporary was left behind, signal " << signal;
     }

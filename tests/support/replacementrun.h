@@ -5,10 +5,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <iterator>  // distance
 #include <string>
 #include <utility>
+
+#include "runprogram.h"
 
 namespace testsupport {
 
@@ -35,11 +36,9 @@ replacementoutcome runreplacement(const std::string& tag, writer write)
     fs::remove_all(directory);
     fs::create_directories(directory);
     const std::string file = (directory / "out.txt").string();
-    std::ofstream(file) << "old\n";
+    testsupport::writefile(file, "old\n");
     const std::pair<int, std::string> written = write(file);
-    std::ifstream kept(file);
-    replacementoutcome outcome{written.first, written.second,
-                               std::string(std::istreambuf_iterator<char>(kept), {}),
+    replacementoutcome outcome{written.first, written.second, testsupport::readfile(file),
                                std::distance(fs::directory_iterator(directory), fs::directory_iterator())};
     fs::remove_all(directory);
     return outcome;
