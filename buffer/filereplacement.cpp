@@ -15,7 +15,7 @@ static int fsyncdirectory(int descriptor) { return fsync(descriptor); }
 static void nothing(const char* temporary) { (void)temporary; }
 
 struct filesystemcalls filesystem = {
-    malloc, maketemporary, write, fsync, rename, fsyncdirectory, nothing,
+    malloc, mkstemp, write, fsync, rename, fsyncdirectory, nothing,
 };
 
 /* All of size bytes of data, through the descriptor. */
@@ -144,7 +144,7 @@ static int replacefile(const char* name, const char* target, const struct stat* 
     }
     memcpy(temporary, target, directory);
     sprintf(temporary + directory, ".%s.XXXXXX", target + directory);
-    const int descriptor = filesystem.maketemporary(temporary);
+    const int descriptor = maketemporary(temporary, filesystem.maketemporary);
     if (descriptor < 0) {
         const int reason = errno;
         free(temporary);
@@ -190,8 +190,12 @@ int writefile(const char* name, const char* text)
         return reportoutofmemory();
     }
     struct stat old;
+    errno = 0;
     const int exists = stat(target, &old) == 0;
-    const int status = exists && !S_ISREG(old.st_mode)
+    /* Only a file that does not exist is made anew. A name that cannot be
+       looked up (a loop of symbolic links, say) is left to fopen, which
+       reports it as the shell would, rather than renamed over. */
+    const int status = (exists && !S_ISREG(old.st_mode)) || (!exists && errno != ENOENT)
                            ? writeinplace(name, text)
                            : replacefile(name, target, exists ? &old : NULL, text);
     free(target);

@@ -21,7 +21,7 @@ int writefile(const char* name, const char* text);
    by default, so that tests can fail each in turn. */
 struct filesystemcalls {
     void* (*allocate)(size_t size);
-    int (*maketemporary)(char* pattern);
+    int (*maketemporary)(char* pattern);  /* mkstemp */
     ssize_t (*write)(int descriptor, const void* data, size_t size);
     int (*fsync)(int descriptor);
     int (*rename)(const char* from, const char* to);

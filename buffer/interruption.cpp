@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -49,7 +48,7 @@ void cleanuponsignals(void)
     }
 }
 
-int maketemporary(char* pattern)
+int maketemporary(char* pattern, int (*make)(char* pattern))
 {
     sigset_t ending, previous;
     sigemptyset(&ending);
@@ -57,7 +56,7 @@ int maketemporary(char* pattern)
         sigaddset(&ending, endingsignals[i]);
     }
     sigprocmask(SIG_BLOCK, &ending, &previous);
-    const int descriptor = mkstemp(pattern);
+    const int descriptor = make(pattern);
     const int reason = errno;
     if (descriptor >= 0 && strlen(pattern) < sizeof temporaryname) {
         strcpy(temporaryname, pattern);

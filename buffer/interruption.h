@@ -13,9 +13,10 @@
    ignored. */
 void cleanuponsignals(void);
 
-/* mkstemp(pattern), the file made noted as the temporary to remove, with
-   the signals held off in between so that none can leave it behind. */
-int maketemporary(char* pattern);
+/* make(pattern) (mkstemp, or a stand-in), the file made noted as the
+   temporary to remove, with the signals held off in between so that none
+   can leave it behind. */
+int maketemporary(char* pattern, int (*make)(char* pattern));
 
 /* There is no temporary to remove any more. */
 void forgettemporary(void);

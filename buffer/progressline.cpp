@@ -19,13 +19,23 @@ size_t progresstext(char* line, size_t size, int32_t done, int32_t total, double
 {
     const int percent = total > 0 ? (int)(100 * (int64_t)done / total) : 100;
     /* The passes all cost the same, so the rest takes as long per pass. */
-    const double left = done > 0 ? ceil(elapsed * (double)(total - done) / (double)done) : 0.0;
+    double left = done > 0 ? ceil(elapsed * (double)(total - done) / (double)done) : 0.0;
+    /* A million hours is beyond any run; the cap keeps the integers below small. */
+    if (!(left < 3.6e9)) {
+        left = 3.6e9;
+    }
+    const int64_t seconds = (int64_t)left;
+    const int64_t minutes = (seconds + 30) / 60;  /* half a minute rounds up */
     int length = 0;
-    if (left < 120.0) {
-        length = snprintf(line, size, "%d%% of %d digits, about %.0f s left", percent, (int)total, left);
+    if (seconds < 120) {
+        length = snprintf(line, size, "%d%% of %d digits, about %d s left", percent, (int)total,
+                          (int)seconds);
+    } else if (minutes < 120) {
+        length = snprintf(line, size, "%d%% of %d digits, about %d min left", percent, (int)total,
+                          (int)minutes);
     } else {
-        length = snprintf(line, size, "%d%% of %d digits, about %.0f min left", percent, (int)total,
-                          left / 60.0);
+        length = snprintf(line, size, "%d%% of %d digits, about %lld h %d min left", percent,
+                          (int)total, (long long)(minutes / 60), (int)(minutes % 60));
     }
     return length < 0 ? 0 : (size_t)length < size ? (size_t)length : size - 1;
 }
@@ -65,6 +75,8 @@ static void drawline(struct progressline* progress, const char* text, size_t len
     if (length == 0) {
         line[end++] = '\r';  /* erased: the cursor goes back to the start */
     }
+    /* A signal while the line is drawn erases all it may cover. */
+    noteprogressline(width);
     fwrite(line, 1, end, stderr);
     fflush(stderr);
     progress->shownlength = length;

@@ -1,6 +1,7 @@
 #include "filereplacement.h"
 
 #include <fcntl.h>     // open
+#include <stdlib.h>    // mkstemp
 #include <sys/stat.h>  // umask
 #include <unistd.h>    // write, fsync, close
 
@@ -18,7 +19,7 @@
 namespace generator {
 
 filesystemcalls filesystem = {
-    maketemporary,
+    ::mkstemp,
     ::write,
     ::fsync,
     ::rename,
@@ -133,7 +134,10 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
     const fs::path target = followlinks(name);
     std::error_code ec;
     const fs::file_status old = fs::status(target, ec);
-    if (fs::exists(old) && !fs::is_regular_file(old)) {
+    // Only a file that does not exist is made anew. A name that cannot be
+    // looked up (a loop of symbolic links, say) is left to the open, which
+    // reports it, rather than renamed over.
+    if ((fs::exists(old) && !fs::is_regular_file(old)) || !fs::status_known(old)) {
         return writeinplace(name, err, text);
     }
     // ".NAME.XXXXXX" in target's directory, so the rename stays in one file
@@ -144,7 +148,7 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
     hidden += ".XXXXXX";
     temporaryfile temporary;
     temporary.name = (target.parent_path() / hidden).string();
-    temporary.descriptor = filesystem.maketemporary(temporary.name);
+    temporary.descriptor = maketemporary(temporary.name, filesystem.maketemporary);
     if (temporary.descriptor < 0) {
         const int reason = errno;
         temporary.kept = true;  // nothing was made

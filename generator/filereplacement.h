@@ -25,7 +25,7 @@ int writefile(const char* name, std::ostream& err, const std::string& text);
 // default, so that tests can fail each in turn. (Allocations fail as
 // std::bad_alloc, which the programs report as "Out of memory".)
 struct filesystemcalls {
-    int (*maketemporary)(std::string& pattern);
+    int (*maketemporary)(char* pattern);  // mkstemp
     ssize_t (*write)(int descriptor, const void* data, std::size_t size);
     int (*fsync)(int descriptor);
     int (*rename)(const char* from, const char* to);

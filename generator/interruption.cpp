@@ -1,7 +1,6 @@
 #include "interruption.h"
 
 #include <signal.h>
-#include <stdlib.h>  // mkstemp
 #include <unistd.h>
 
 #include <array>
@@ -55,7 +54,7 @@ void cleanuponsignals()
     }
 }
 
-int maketemporary(std::string& pattern)
+int maketemporary(std::string& pattern, int (*make)(char* pattern))
 {
     sigset_t ending;
     sigset_t previous;
@@ -64,7 +63,7 @@ int maketemporary(std::string& pattern)
         sigaddset(&ending, signal);
     }
     ::sigprocmask(SIG_BLOCK, &ending, &previous);
-    const int descriptor = ::mkstemp(pattern.data());
+    const int descriptor = make(pattern.data());
     const int reason = errno;
     if (descriptor >= 0 && pattern.size() < sizeof temporaryname) {
         std::memcpy(temporaryname, pattern.c_str(), pattern.size() + 1);

@@ -14,9 +14,10 @@ namespace generator {
 // ignored.
 void cleanuponsignals();
 
-// mkstemp on pattern, the file made noted as the temporary to remove, with
-// the signals held off in between so that none can leave it behind.
-int maketemporary(std::string& pattern);
+// make(pattern) (mkstemp, or a stand-in), the file made noted as the
+// temporary to remove, with the signals held off in between so that none
+// can leave it behind.
+int maketemporary(std::string& pattern, int (*make)(char* pattern));
 
 // There is no temporary to remove any more.
 void forgettemporary();

@@ -2,6 +2,7 @@
 
 #include <unistd.h>  // isatty
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <ostream>
@@ -21,13 +22,21 @@ std::string progresstext(std::int32_t ndigits, std::int32_t done, std::int32_t t
 {
     const auto percent = total > 0 ? 100 * std::int64_t{done} / total : 100;
     // Every unit costs the same, so the rest takes as long per unit.
-    const double left = done > 0 ? std::ceil(elapsed * (total - done) / done) : 0.0;
+    double left = done > 0 ? std::ceil(elapsed * (total - done) / done) : 0.0;
+    // A million hours is beyond any run; the cap keeps the integers below small.
+    if (!(left < 3.6e9)) {
+        left = 3.6e9;
+    }
+    const auto seconds = static_cast<std::int64_t>(left);
+    const std::int64_t minutes = (seconds + 30) / 60;  // half a minute rounds up
     std::ostringstream text;
     text << percent << "% of " << ndigits << " digits, about ";
-    if (left < 120.0) {
-        text << left << " s left";
+    if (seconds < 120) {
+        text << seconds << " s left";
+    } else if (minutes < 120) {
+        text << minutes << " min left";
     } else {
-        text << std::round(left / 60.0) << " min left";
+        text << minutes / 60 << " h " << minutes % 60 << " min left";
     }
     return text.str();
 }
@@ -79,7 +88,8 @@ void progressline::draw(const std::string& text)
 {
     // Spaces cover what a longer line left; an erased line leaves the cursor
     // at the start. Nothing here allocates, so erasing works when memory
-    // has run out.
+    // has run out. A signal while the line is drawn erases all it may cover.
+    noteprogressline(std::max(text.size(), shownlength));
     terminal << '\r' << text;
     for (std::size_t column = text.size(); column < shownlength; ++column) {
         terminal << ' ';

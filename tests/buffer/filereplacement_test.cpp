@@ -55,7 +55,11 @@ TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
         calls = real;
     };
 
-    expect("nothing fails", exitsuccess, "", "031415\n");
+    calls.fsyncdirectory = testsupport::syncdirectory;
+    const auto replaced = replace(calls);
+    testsupport::expectoutcome(replaced, "nothing fails", exitsuccess, "", "031415\n");
+    EXPECT_TRUE(replaced.filesdirectorysynced) << "the rename was not made durable in FILE's directory";
+    calls = real;
     calls.write = [](int d, const void* p, size_t) { return ::write(d, p, 1); };
     expect("writes of one byte at a time", exitsuccess, "", "031415\n");
 

@@ -3,23 +3,44 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include "filereplacement.h"
 #include "interruptedrun.h"
 #include "interruption.h"
 
 namespace {
+
 int signaltosend = 0;
+
+// Raised inside the call that makes the temporary, before it returns: the
+// signals are held off until the temporary is noted.
+int raisinginmkstemp(char* pattern)
+{
+    const int descriptor = ::mkstemp(pattern);
+    ::raise(signaltosend);
+    return descriptor;
+}
+
+void raisingonnotice(const char*) { ::raise(signaltosend); }
+
 }  // namespace
 
 TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
 {
-    testsupport::expectinterruptedwritesleavefilealone("pibuffer", [](const std::string& file, int signal) {
-        cleanuponsignals();
-        signaltosend = signal;
-        filesystem.temporarymade = [](const char*) { raise(signaltosend); };
-        writefile(file.c_str(), "031415");
-    });
+    for (const bool inmkstemp : {true, false}) {
+        SCOPED_TRACE(inmkstemp ? "raised in mkstemp" : "raised once the temporary is known");
+        testsupport::expectinterruptedwritesleavefilealone("pibuffer", [inmkstemp](const std::string& file, int signal) {
+            cleanuponsignals();
+            signaltosend = signal;
+            if (inmkstemp) {
+                filesystem.maketemporary = raisinginmkstemp;
+            } else {
+                filesystem.temporarymade = raisingonnotice;
+            }
+            writefile(file.c_str(), "031415");
+        });
+    }
 }
 
 TEST(interruption, ASignalErasesTheProgressLine)

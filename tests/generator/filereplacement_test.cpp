@@ -1,5 +1,5 @@
 // Every way replacing FILE can fail, each call failed in turn through the
-// seam and each allocation in turn through operator new: the status and
+// seam and each allocation in turn (allocationmeter.h): the status and
 // message each gives, FILE as it was (or whole and new), and never a
 // temporary left beside it.
 #include <gtest/gtest.h>
@@ -7,20 +7,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <new>
 #include <sstream>
 #include <string>
 #include <utility>
 
+#include "allocationmeter.h"
 #include "filereplacement.h"
 #include "generatorfrontend.h"
 #include "replacementrun.h"
 
 namespace {
-
-long failingallocation = -1;  // the number of the allocation that fails, -1 for none
-long allocations = 0;
 
 testsupport::replacementoutcome replace(const generator::filesystemcalls& calls, long failing = -1)
 {
@@ -29,11 +25,11 @@ testsupport::replacementoutcome replace(const generator::filesystemcalls& calls,
     const auto outcome = testsupport::runreplacement("pigenerator", [failing](const std::string& file) {
         const std::string text = "031415";
         std::ostringstream err;
-        allocations = 0;
-        failingallocation = failing;
+        allocationmeter::counted = 0;
+        allocationmeter::failing = failing;
         const int status =
             generator::runguarded(err, [&] { return generator::writefile(file.c_str(), err, text); });
-        failingallocation = -1;
+        allocationmeter::failing = -1;
         return std::make_pair(status, err.str());
     });
     generator::filesystem = real;
@@ -41,20 +37,6 @@ testsupport::replacementoutcome replace(const generator::filesystemcalls& calls,
 }
 
 }  // namespace
-
-// Counts allocations, and fails the one a test names.
-void* operator new(std::size_t size)
-{
-    if (failingallocation >= 0 && allocations++ == failingallocation) {
-        throw std::bad_alloc();
-    }
-    if (void* block = std::malloc(size == 0 ? 1 : size)) {
-        return block;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
 {
@@ -70,16 +52,20 @@ TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
         calls = real;
     };
 
-    expect("nothing fails", exitsuccess, "", "031415\n");
+    calls.fsyncdirectory = testsupport::syncdirectory;
+    const auto replaced = replace(calls);
+    testsupport::expectoutcome(replaced, "nothing fails", exitsuccess, "", "031415\n");
+    EXPECT_TRUE(replaced.filesdirectorysynced) << "the rename was not made durable in FILE's directory";
+    calls = real;
     calls.write = [](int d, const void* p, std::size_t) { return ::write(d, p, 1); };
     expect("writes of one byte at a time", exitsuccess, "", "031415\n");
 
-    calls.maketemporary = [](std::string&) { errno = ENOSPC; return -1; };
+    calls.maketemporary = [](char*) { errno = ENOSPC; return -1; };
     expect("no room for the temporary", exitoutput, cannotwrite, "old\n");
-    calls.maketemporary = [](std::string&) { errno = ENOMEM; return -1; };
+    calls.maketemporary = [](char*) { errno = ENOMEM; return -1; };
     expect("no memory for the temporary", exitoutofmemory, "Out of memory\n", "old\n");
     // A directory where no new file can be made: FILE is written in place.
-    calls.maketemporary = [](std::string&) { errno = EACCES; return -1; };
+    calls.maketemporary = [](char*) { errno = EACCES; return -1; };
     expect("no temporary allowed", exitsuccess, "", "031415\n");
 
     calls.write = [](int, const void*, std::size_t) -> ssize_t { errno = ENOSPC; return -1; };
@@ -98,7 +84,7 @@ TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
     long failing = 0;
     for (;; ++failing) {
         const auto result = replace(generator::filesystem, failing);
-        if (allocations <= failing) {
+        if (allocationmeter::counted <= failing) {
             break;  // every allocation has failed once
         }
         EXPECT_EQ(result.entries, 1) << "allocation " << failing;

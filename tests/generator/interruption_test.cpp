@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include <sstream>
 
@@ -11,18 +12,38 @@
 #include "interruption.h"
 
 namespace {
+
 int signaltosend = 0;
+
+// Raised inside the call that makes the temporary, before it returns: the
+// signals are held off until the temporary is noted.
+int raisinginmkstemp(char* pattern)
+{
+    const int descriptor = ::mkstemp(pattern);
+    ::raise(signaltosend);
+    return descriptor;
+}
+
+void raisingonnotice(const char*) { ::raise(signaltosend); }
+
 }  // namespace
 
 TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
 {
-    testsupport::expectinterruptedwritesleavefilealone("pigenerator", [](const std::string& file, int signal) {
-        generator::cleanuponsignals();
-        signaltosend = signal;
-        generator::filesystem.temporarymade = [](const char*) { raise(signaltosend); };
-        std::ostringstream err;
-        generator::writefile(file.c_str(), err, "031415");
-    });
+    for (const bool inmkstemp : {true, false}) {
+        SCOPED_TRACE(inmkstemp ? "raised in mkstemp" : "raised once the temporary is known");
+        testsupport::expectinterruptedwritesleavefilealone("pigenerator", [inmkstemp](const std::string& file, int signal) {
+            generator::cleanuponsignals();
+            signaltosend = signal;
+            if (inmkstemp) {
+                generator::filesystem.maketemporary = raisinginmkstemp;
+            } else {
+                generator::filesystem.temporarymade = raisingonnotice;
+            }
+            std::ostringstream err;
+            generator::writefile(file.c_str(), err, "031415");
+        });
+    }
 }
 
 TEST(interruption, ASignalErasesTheProgressLine)

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "allocationmeter.h"
 #include "pidigits.h"
 #include "plainloop.h"
 #include "spigot.h"
@@ -87,6 +88,20 @@ TEST(spigot, CopiesAdvanceIndependently)
     spigot midway = original;
     EXPECT_EQ(head + poll(midway, 9), expected);
     EXPECT_EQ(head + poll(original, 9), expected);
+}
+
+TEST(spigot, ARunHoldsSixteenBytesACell)
+{
+    // The reciprocals, which copies share, and the cells of the one copy
+    // pidigits polls: the object it copied never makes cells of its own.
+    const std::int32_t ndigits = 6000;
+    const std::size_t cells = ndigits * 10 / 3;
+    const std::size_t before = allocationmeter::livebytes();
+    allocationmeter::resetpeak();
+    const std::string text = pidigits(ndigits);
+    const std::size_t held = allocationmeter::peakbytes() - before;
+    EXPECT_GE(held, 16 * cells + text.size());
+    EXPECT_LE(held, 17 * cells + text.size()) << held / cells << " bytes a cell";
 }
 
 TEST(spigot, MatchesThePlainLoopForLargerCounts)

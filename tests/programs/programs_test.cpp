@@ -2,11 +2,13 @@
 // standard error, files, exit statuses.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <future>
-#include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -80,7 +82,7 @@ unsigned permissionbits(const std::string& path)
 struct terminaloutput {
     std::string rest;
     std::vector<std::string> progress;
-    bool erased = true;  // the line was erased last (or never drawn)
+    bool erased = true;  // nothing of the line shows any more (or it never did)
 };
 
 terminaloutput splitprogress(const std::string& bytes)
@@ -92,21 +94,34 @@ terminaloutput splitprogress(const std::string& bytes)
         return result;
     }
     result.rest = bytes.substr(last + 1);
-    std::vector<std::string> drawn;
+    // The terminal's line before the last '\r': each '\r' takes the cursor
+    // back to its start, and each character then covers the one there.
+    std::string screen = bytes.substr(0, bytes.find('\r'));
     for (std::size_t from = bytes.find('\r'); from < last;) {
         const std::size_t to = bytes.find('\r', from + 1);
-        drawn.push_back(bytes.substr(from + 1, to - from - 1));
+        std::string drawn = bytes.substr(from + 1, to - from - 1);
+        screen.replace(0, drawn.size(), drawn);
+        drawn.erase(drawn.find_last_not_of(' ') + 1);  // spaces cover a longer line
+        if (!drawn.empty()) {
+            result.progress.push_back(drawn);
+        }
         from = to;
     }
-    result.erased = !drawn.empty() && drawn.back().find_first_not_of(' ') == std::string::npos;
-    if (result.erased) {
-        drawn.pop_back();
-    }
-    for (std::string& line : drawn) {
-        line.erase(line.find_last_not_of(' ') + 1);  // spaces cover a longer line
-        result.progress.push_back(line);
-    }
+    result.erased = screen.find_first_not_of(' ') == std::string::npos;
     return result;
+}
+
+// Symbolic links to scratch's out.txt, as the names they are reached by: a
+// relative target beside it, a relative one from another directory and an
+// absolute one.
+std::vector<std::string> linkstofile(const scratchdirectory& scratch)
+{
+    namespace fs = std::filesystem;
+    fs::create_directory(scratch.path("sub"));
+    fs::create_symlink("out.txt", scratch.path("beside.txt"));
+    fs::create_symlink("../out.txt", scratch.path("sub/up.txt"));
+    fs::create_symlink(scratch.path("out.txt"), scratch.path("absolute.txt"));
+    return {scratch.path("beside.txt"), scratch.path("sub/up.txt"), scratch.path("absolute.txt")};
 }
 
 // A run that could not even start: the loader found too little memory (it
@@ -227,45 +242,111 @@ struct longrun {
 
 void PrintTo(const longrun& run, std::ostream* os) { *os << run.name; }
 
-class progress : public ::testing::TestWithParam<longrun> {};
-
-TEST_P(progress, LongRunShowsProgressOnATerminalAndNowhereElse)
-{
-    if (!programpaths::emulator.empty()) {
-        GTEST_SKIP() << "too slow under an emulator";
+class progress : public ::testing::TestWithParam<longrun> {
+protected:
+    void SetUp() override
+    {
+        if (!programpaths::emulator.empty()) {
+            GTEST_SKIP() << "too slow under an emulator";
+        }
     }
-    // Progress shows after a second, climbs, and is erased before the text.
+    std::optional<testsupport::runresult> runonterminal(const std::vector<std::string>& args,
+                                                        const runoptions& options = {})
+    {
+        return testsupport::runonterminal(GetParam().printing, args, options);
+    }
+    // The lines drawn climb and read "42% of N digits, about 3 s left" (or
+    // "... 12 min left").
+    void expectclimbinglines(const terminaloutput& split)
+    {
+        ASSERT_FALSE(split.progress.empty());
+        const std::string count = GetParam().count;
+        int previous = -1;
+        for (const std::string& drawn : split.progress) {
+            int percent = -1;
+            int left = -1;
+            char unit[4] = "";
+            const std::string pattern = "%d%% of " + count + " digits, about %d %3s left";
+            ASSERT_EQ(std::sscanf(drawn.c_str(), pattern.c_str(), &percent, &left, unit), 3) << drawn;
+            ASSERT_EQ(drawn, std::to_string(percent) + "% of " + count + " digits, about " +
+                                 std::to_string(left) + " " + unit + " left");
+            EXPECT_TRUE(std::string(unit) == "s" || std::string(unit) == "min") << drawn;
+            EXPECT_GE(percent, previous);
+            EXPECT_LT(percent, 100);
+            previous = percent;
+        }
+    }
+    scratchdirectory scratch;
+};
+
+TEST_P(progress, LongRunShowsProgressWhereStandardErrorIsATerminal)
+{
+    // Standard output to a file, standard error on the terminal: progress
+    // shows, climbs, and is gone at the end; the text is in the file.
     const std::string count = GetParam().count;
-    const auto terminal = testsupport::runonterminal(GetParam().printing, {count});
-    if (!terminal) {
+    runoptions tofile;
+    tofile.stdoutpath = scratch.path("text");
+    const auto shown = runonterminal({count}, tofile);
+    if (!shown) {
         GTEST_SKIP() << "no pseudo-terminal can be made here";
     }
-    EXPECT_EQ(terminal->status, 0);
-    const terminaloutput split = splitprogress(terminal->out);
+    EXPECT_EQ(shown->status, 0);
+    const terminaloutput split = splitprogress(shown->out);
     EXPECT_TRUE(split.erased);
-    EXPECT_EQ(split.rest.substr(0, 8), "03141592");
-    EXPECT_EQ(split.rest.back(), '\n');
-    ASSERT_FALSE(split.progress.empty());
-    int previous = -1;
-    for (const std::string& drawn : split.progress) {
-        // "42% of 100000 digits, about 3 s left", or "... 12 min left"
-        int percent = -1;
-        int left = -1;
-        char unit[4] = "";
-        const std::string pattern = "%d%% of " + count + " digits, about %d %3s left";
-        ASSERT_EQ(std::sscanf(drawn.c_str(), pattern.c_str(), &percent, &left, unit), 3) << drawn;
-        ASSERT_EQ(drawn, std::to_string(percent) + "% of " + count + " digits, about " +
-                             std::to_string(left) + " " + unit + " left");
-        EXPECT_TRUE(std::string(unit) == "s" || std::string(unit) == "min") << drawn;
-        EXPECT_GE(percent, previous);
-        EXPECT_LT(percent, 100);
-        previous = percent;
-    }
+    EXPECT_EQ(split.rest, "");
+    expectclimbinglines(split);
+    const std::string text = readfile(tofile.stdoutpath);
+    EXPECT_EQ(text.substr(0, 8), "03141592");
+    EXPECT_EQ(text.back(), '\n');
+
+    // Standard error to a file: nothing but the text, wherever it goes.
+    runoptions errtofile;
+    errtofile.stderrpath = scratch.path("log");
+    const auto hidden = runonterminal({count}, errtofile);
+    EXPECT_EQ(hidden->status, 0);
+    EXPECT_EQ(hidden->out, text);
+    EXPECT_EQ(readfile(errtofile.stderrpath), "");
 
     const auto plain = runprogram(GetParam().discarding, {count});
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(plain.err, "");
     EXPECT_EQ(plain.out, "");
+}
+
+TEST_P(progress, ASignalMidRunErasesTheLineAndEndsTheRunAsThatSignal)
+{
+    const std::string count = GetParam().count;
+    const std::string file = scratch.path("out.txt");
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        writefile(file, "old\n");
+        runoptions interrupted;
+        interrupted.signalonprogress = signal;
+        const auto result = runonterminal({count, file}, interrupted);
+        if (!result) {
+            GTEST_SKIP() << "no pseudo-terminal can be made here";
+        }
+        EXPECT_EQ(result->signal, signal) << "status " << result->status;
+        const terminaloutput split = splitprogress(result->out);
+        EXPECT_FALSE(split.progress.empty()) << signal;
+        EXPECT_TRUE(split.erased) << signal << ": the line is left on the terminal";
+        EXPECT_EQ(split.rest, "") << signal;
+        EXPECT_EQ(readfile(file), "old\n") << signal;
+        EXPECT_EQ(entries(scratch.str()), std::set<std::string>{"out.txt"}) << signal;
+    }
+
+    // Started as nohup starts it, a run ignores the hangup and finishes.
+    runoptions nohup;
+    nohup.ignoredsignals = {SIGHUP};
+    nohup.signalonprogress = SIGHUP;
+    const auto result = runonterminal({count, file}, nohup);
+    EXPECT_EQ(result->status, 0) << "signal " << result->signal;
+    const terminaloutput split = splitprogress(result->out);
+    EXPECT_FALSE(split.progress.empty());
+    EXPECT_TRUE(split.erased);
+    EXPECT_EQ(split.rest, "");
+    const std::string text = readfile(file);
+    EXPECT_EQ(text.substr(0, 8), "03141592");
+    EXPECT_EQ(text.back(), '\n');
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -330,30 +411,37 @@ TEST_P(printingprogram, ConcurrentRunsLeaveOneWholeText)
 
 TEST_P(printingprogram, WriteThatFailsPartWayLeavesTheOldFile)
 {
-    // A cap on file size makes the write fail after 1024 bytes of 2002.
+    // A cap on file size makes the write fail after 1024 bytes of 2002,
+    // whether FILE is the file itself or a link to it.
     const std::string file = scratch.path("out.txt");
+    std::vector<std::string> names = linkstofile(scratch);
+    names.insert(names.begin(), file);
     const std::string old = "the old contents, kept byte for byte\n";
     writefile(file, old);
-    runoptions capped;
-    capped.filesizelimit = 1024;
-    const auto result = run({"2000", file}, capped);
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.err, "Cannot write " + file + "\n");
-    EXPECT_EQ(readfile(file), old);
-    EXPECT_EQ(entries(scratch.str()), std::set<std::string>{"out.txt"});
+    for (const std::string& name : names) {
+        runoptions capped;
+        capped.filesizelimit = 1024;
+        const auto result = run({"2000", name}, capped);
+        EXPECT_EQ(result.status, 2) << name;
+        EXPECT_EQ(result.err, "Cannot write " + name + "\n");
+        EXPECT_EQ(readfile(file), old) << name;
+        EXPECT_EQ(entries(scratch.str()), (std::set<std::string>{"absolute.txt", "beside.txt", "out.txt", "sub"}))
+            << name;
+        EXPECT_EQ(entries(scratch.path("sub")), std::set<std::string>{"up.txt"}) << name;
+    }
 }
 
 TEST_P(printingprogram, ReplacingKeepsLinksAndPermissions)
 {
-    const std::string file = scratch.path("target.txt");
-    writefile(file, "old");
-    ::chmod(file.c_str(), 0640);
-    const std::string link = scratch.path("link.txt");
-    std::filesystem::create_symlink("target.txt", link);
-    ASSERT_EQ(run({"5", link}).status, 0);
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(readfile(file), "031415\n");
-    EXPECT_EQ(permissionbits(file), 0640u);
+    const std::string file = scratch.path("out.txt");
+    for (const std::string& link : linkstofile(scratch)) {
+        writefile(file, "old");
+        ::chmod(file.c_str(), 0640);
+        ASSERT_EQ(run({"5", link}).status, 0) << link;
+        EXPECT_TRUE(std::filesystem::is_symlink(link)) << link;
+        EXPECT_EQ(readfile(file), "031415\n") << link;
+        EXPECT_EQ(permissionbits(file), 0640u) << link;
+    }
 
     // A new file gets the mode any new file gets: 0666 less the umask.
     const mode_t mask = ::umask(0);
@@ -361,7 +449,8 @@ TEST_P(printingprogram, ReplacingKeepsLinksAndPermissions)
     const std::string fresh = scratch.path("new.txt");
     ASSERT_EQ(run({"5", fresh}).status, 0);
     EXPECT_EQ(permissionbits(fresh), 0666u & ~mask);
-    EXPECT_EQ(entries(scratch.str()), (std::set<std::string>{"link.txt", "new.txt", "target.txt"}));
+    EXPECT_EQ(entries(scratch.str()),
+              (std::set<std::string>{"absolute.txt", "beside.txt", "new.txt", "out.txt", "sub"}));
 }
 
 TEST_P(printingprogram, FileThatCannotBeOpenedIsReported)
@@ -371,6 +460,18 @@ TEST_P(printingprogram, FileThatCannotBeOpenedIsReported)
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "Cannot open " + file + "\n");
     EXPECT_EQ(result.out, "");
+
+    // A loop of symbolic links leads to no file at all: both stay links.
+    namespace fs = std::filesystem;
+    const std::string a = scratch.path("a");
+    fs::create_symlink("b", a);
+    fs::create_symlink("a", scratch.path("b"));
+    const auto loop = run({"5", a});
+    EXPECT_EQ(loop.status, 2);
+    EXPECT_EQ(loop.err, "Cannot open " + a + "\n");
+    EXPECT_EQ(fs::read_symlink(a), "b");
+    EXPECT_EQ(fs::read_symlink(scratch.path("b")), "a");
+    EXPECT_EQ(entries(scratch.str()), (std::set<std::string>{"a", "b"}));
 }
 
 TEST_P(printingprogram, FailedWritesAreReported)

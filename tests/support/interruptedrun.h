@@ -17,7 +17,8 @@ namespace testsupport {
 // For each signal that ends a run: FILE holds "old\n", and writetext(FILE,
 // signal), in a child, writes "031415" to it but raises signal once its
 // temporary exists. The child must die of that signal, leaving FILE as it
-// was and nothing else in its directory.
+// was and nothing else in its directory. A child started with SIGHUP
+// ignored, as nohup starts it, must ignore it still and write FILE whole.
 template <typename writer>
 void expectinterruptedwritesleavefilealone(const std::string& tag, writer writetext)
 {
@@ -34,6 +35,13 @@ void expectinterruptedwritesleavefilealone(const std::string& tag, writer writet
         EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1)
             << "a temporary was left behind, signal " << signal;
     }
+    testsupport::writefile(file.string(), "old\n");
+    const auto hangup = inchild([&] {
+        ::signal(SIGHUP, SIG_IGN);
+        writetext(file.string(), SIGHUP);
+    });
+    EXPECT_TRUE(WIFEXITED(hangup.status) && WEXITSTATUS(hangup.status) == 0) << "an ignored SIGHUP ended the run";
+    EXPECT_EQ(testsupport::readfile(file.string()), "031415\n");
     fs::remove_all(directory);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,7 +20,19 @@ struct replacementoutcome {
     std::string err;
     std::string file;
     long entries;  // in FILE's directory, FILE included
+    // The directory fsynced through syncdirectory() below was FILE's own.
+    bool filesdirectorysynced;
 };
+
+// Which directory the last syncdirectory() call was given.
+inline struct stat lastsynceddirectory {};
+
+// A stand-in for the fsync of FILE's directory after the rename, which
+// notes the directory it was given.
+inline int syncdirectory(int descriptor)
+{
+    return ::fstat(descriptor, &lastsynceddirectory);
+}
 
 // A fresh directory for one kind of program's fault tests.
 inline std::filesystem::path faultdirectory(const std::string& tag)
@@ -37,9 +50,14 @@ replacementoutcome runreplacement(const std::string& tag, writer write)
     fs::create_directories(directory);
     const std::string file = (directory / "out.txt").string();
     testsupport::writefile(file, "old\n");
+    lastsynceddirectory = {};
     const std::pair<int, std::string> written = write(file);
+    struct stat filesdirectory {};
+    ::stat(directory.c_str(), &filesdirectory);
     replacementoutcome outcome{written.first, written.second, testsupport::readfile(file),
-                               std::distance(fs::directory_iterator(directory), fs::directory_iterator())};
+                               std::distance(fs::directory_iterator(directory), fs::directory_iterator()),
+                               lastsynceddirectory.st_ino == filesdirectory.st_ino &&
+                                   lastsynceddirectory.st_dev == filesdirectory.st_dev};
     fs::remove_all(directory);
     return outcome;
 }

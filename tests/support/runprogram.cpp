@@ -65,12 +65,21 @@ std::vector<char*> commandline(const std::string& program, const std::vector<std
     ::_exit(127);
 }
 
-int waitforexit(pid_t child)
+// In the child, before exec: the signals stay ignored across it.
+void ignoresignals(const runoptions& options)
+{
+    for (const int signal : options.ignoredsignals) {
+        ::signal(signal, SIG_IGN);
+    }
+}
+
+void waitforexit(pid_t child, runresult& result)
 {
     int wstatus = 0;
     while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
 }
 
 }  // namespace
@@ -80,29 +89,49 @@ std::optional<runresult> runonterminal(const std::string& program,
                                        const runoptions& options)
 {
     std::vector<char*> argv = commandline(program, args, options);
+    const int outfd = options.stdoutpath.empty() ? -1 : openforwrite(options.stdoutpath);
+    const int errfd = options.stderrpath.empty() ? -1 : openforwrite(options.stderrpath);
     // Raw, so that the bytes read are the bytes written: no \r before \n.
     termios raw{};
     ::cfmakeraw(&raw);
     int terminal = -1;
     const pid_t child = ::forkpty(&terminal, nullptr, &raw, nullptr);
+    if (child == 0) {
+        if (outfd >= 0) {
+            ::dup2(outfd, STDOUT_FILENO);
+        }
+        if (errfd >= 0) {
+            ::dup2(errfd, STDERR_FILENO);
+        }
+        ignoresignals(options);
+        execute(argv, options);
+    }
+    for (const int fd : {outfd, errfd}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
     if (child < 0) {
         return std::nullopt;  // no pseudo-terminals here (no /dev/pts, say)
     }
-    if (child == 0) {
-        execute(argv, options);
-    }
     runresult result;
+    bool signalled = options.signalonprogress == 0;
     char chunk[4096];
     for (;;) {
         const ssize_t got = ::read(terminal, chunk, sizeof chunk);
         if (got > 0) {
             result.out.append(chunk, static_cast<std::size_t>(got));
+            // Every progress line ends in "left".
+            if (!signalled && result.out.find(" left") != std::string::npos) {
+                ::kill(child, options.signalonprogress);
+                signalled = true;
+            }
         } else if (got == 0 || errno != EINTR) {
             break;  // EIO once the child has closed its side
         }
     }
     ::close(terminal);
-    result.status = waitforexit(child);
+    waitforexit(child, result);
     return result;
 }
 
@@ -135,13 +164,14 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
             ::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec
             setlimit(RLIMIT_FSIZE, options.filesizelimit);
         }
+        ignoresignals(options);
         execute(argv, options);
     }
     ::close(outfd);
     ::close(errfd);
 
     runresult result;
-    result.status = waitforexit(child);
+    waitforexit(child, result);
     if (options.stdoutpath.empty()) {
         result.out = readfile(outpath);
     }

@@ -7,9 +7,16 @@
 namespace testsupport {
 
 struct runoptions {
-    // Where standard output goes: a capture file unless this names a path
-    // (such as /dev/full) to open instead.
+    // Where standard output goes: a capture file (the terminal, for
+    // runonterminal) unless this names a path (such as /dev/full) to open
+    // instead.
     std::string stdoutpath;
+    // For runonterminal: a file for standard error instead of the terminal.
+    std::string stderrpath;
+    // Signals the program starts with ignored, as nohup starts it.
+    std::vector<int> ignoredsignals;
+    // For runonterminal: sent to the program once its progress line shows.
+    int signalonprogress = 0;
     // Caps the child's address space, in bytes, to make allocations fail.
     unsigned long long addressspacelimit = 0;
     // Caps the size of any file the child writes, in bytes, to make a
@@ -23,6 +30,7 @@ struct runoptions {
 
 struct runresult {
     int status = -1;  // exit status, or -1 if the child did not exit normally
+    int signal = 0;   // the signal that ended it, or 0
     std::string out;
     std::string err;
 };
@@ -33,9 +41,9 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
                      const runoptions& options = {});
 
 // Runs a program on a new pseudo-terminal, as standard input, output and
-// error, and returns its exit status and every byte it wrote there (in
-// `out`; raw mode, so a line end is one '\n'). Nothing when this system
-// cannot make a pseudo-terminal.
+// error (but for the streams options send to files), and returns how it
+// ended and every byte it wrote there (in `out`; raw mode, so a line end
+// is one '\n'). Nothing when this system cannot make a pseudo-terminal.
 std::optional<runresult> runonterminal(const std::string& program,
                                        const std::vector<std::string>& args,
                                        const runoptions& options = {});
