@@ -8,6 +8,13 @@
 // vector crosses a call and the calling convention for vectors, which the
 // baseline target lacks, never applies.
 #pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+// Every arm64 processor has NEON, so its variant is built with the file's
+// own flags and needs no check.
+#if defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
+#define GENERATOR_NEON_VARIANT 1
+#endif
+#if defined(GENERATOR_X86_VARIANTS) || defined(GENERATOR_NEON_VARIANT)
 #include "rotatedpasses.h"
 #endif
 
@@ -107,16 +114,9 @@ void divideportable(const double* x, const double* reciprocals, double* quotient
     }
 }
 
-#if defined(GENERATOR_X86_VARIANTS)
-bool avx2supported() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
-bool avx512supported() { return __builtin_cpu_supports("avx512f"); }
-
-typedef double avx2vector __attribute__((vector_size(32)));
-typedef double avx512vector __attribute__((vector_size(64)));
-
+#if defined(GENERATOR_X86_VARIANTS) || defined(GENERATOR_NEON_VARIANT)
 // Batches of the rotated kernel (rotatedpasses.h) run one after another make
-// up the batchpasses passes. For AVX2, eight vectors of four and twelve
-// ran alike; eight leave registers to spare.
+// up the batchpasses passes.
 template <typename vector, int vectors>
 [[gnu::always_inline]] inline void runrotated(spigotbatch& state, std::int8_t* digits)
 {
@@ -129,6 +129,14 @@ template <typename vector, int vectors>
     }
     takedigits(state, carry.data(), digits);
 }
+#endif
+
+#if defined(GENERATOR_X86_VARIANTS)
+bool avx2supported() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+bool avx512supported() { return __builtin_cpu_supports("avx512f"); }
+
+typedef double avx2vector __attribute__((vector_size(32)));
+typedef double avx512vector __attribute__((vector_size(64)));
 
 [[gnu::target("avx2,fma")]] void divideavx2(const double* x, const double* reciprocals, double* quotients,
                                             std::int32_t count)
@@ -142,6 +150,8 @@ template <typename vector, int vectors>
     rotated::dividelanes<avx512vector>(x, reciprocals, quotients, count);
 }
 
+// For AVX2, eight vectors of four and twelve ran alike; eight leave
+// registers to spare.
 [[gnu::target("avx2,fma")]] void runavx2(spigotbatch& state, std::int8_t* digits)
 {
     runrotated<avx2vector, 8>(state, digits);
@@ -153,6 +163,19 @@ template <typename vector, int vectors>
 }
 #endif
 
+#if defined(GENERATOR_NEON_VARIANT)
+typedef double neonvector __attribute__((vector_size(16)));
+
+void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
+{
+    rotated::dividelanes<neonvector>(x, reciprocals, quotients, count);
+}
+
+// Sixteen vectors of two cover a step's latency (about 15 cycles) with up
+// to four FMA pipes, within the 32 registers.
+void runneon(spigotbatch& state, std::int8_t* digits) { runrotated<neonvector, 16>(state, digits); }
+#endif
+
 }  // namespace
 
 const std::vector<batchvariant>& batchvariants()
@@ -162,6 +185,9 @@ const std::vector<batchvariant>& batchvariants()
 #if defined(GENERATOR_X86_VARIANTS)
         {"avx2", avx2supported, runavx2, divideavx2},
         {"avx512", avx512supported, runavx512, divideavx512},
+#endif
+#if defined(GENERATOR_NEON_VARIANT)
+        {"neon", always, runneon, divideneon},
 #endif
     };
     return variants;

@@ -8,7 +8,7 @@
 /* The rotated kernels run up to one chunk of steps (a step per vector)
    past the end, one cell lower each. */
 static_assert(portablepasses <= BATCH_PADDING && avx2passes + avx2vectors <= BATCH_PADDING &&
-                  avx512passes + avx512vectors <= BATCH_PADDING,
+                  avx512passes + avx512vectors <= BATCH_PADDING && neonpasses + neonvectors <= BATCH_PADDING,
               "batch longer than the padding");
 
 static int alwayssupported(void) { return 1; }
@@ -34,12 +34,22 @@ static const struct batchvariant avx512 = {
 };
 #endif
 
+#if defined(PI_NEON_KERNELS)
+/* Every arm64 processor has NEON. */
+static const struct batchvariant neon = {
+    "neon", neonpasses, alwayssupported, runbatchneon, divideneon,
+};
+#endif
+
 /* From narrowest to widest. */
 const struct batchvariant* const batchvariants[] = {
     &portable,
 #if defined(PI_X86_KERNELS)
     &avx2,
     &avx512,
+#endif
+#if defined(PI_NEON_KERNELS)
+    &neon,
 #endif
 };
 const int32_t batchvariantcount = (int32_t)(sizeof batchvariants / sizeof batchvariants[0]);

@@ -35,6 +35,8 @@ enum {
     avx2passes = avx2vectors * 4,
     avx512vectors = 12,
     avx512passes = avx512vectors * 8,
+    neonvectors = 16,
+    neonpasses = neonvectors * 2,
 };
 void runbatchportable(struct spigotbatch* batch, double* carries);
 void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count);
@@ -43,6 +45,10 @@ void runbatchavx2(struct spigotbatch* batch, double* carries);
 void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count);
 void runbatchavx512(struct spigotbatch* batch, double* carries);
 void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count);
+#endif
+#if defined(PI_NEON_KERNELS)
+void runbatchneon(struct spigotbatch* batch, double* carries);
+void divideneon(const double* x, const double* reciprocals, double* quotients, int32_t count);
 #endif
 
 #endif

@@ -6,8 +6,8 @@
 namespace testsupport {
 
 // The widest vector variant this processor can run, told by its features
-// alone ("avx512", "avx2" with FMA, or "portable"), for checking a
-// dispatch against something other than its own table.
+// alone ("avx512", "avx2" with FMA, "neon" on every arm64, or "portable"),
+// for checking a dispatch against something other than its own table.
 inline std::string widestvectors()
 {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -18,7 +18,11 @@ inline std::string widestvectors()
         return "avx2";
     }
 #endif
+#if defined(__aarch64__)
+    return "neon";
+#else
     return "portable";
+#endif
 }
 
 // Where a test runs under an emulator for a processor model, the name of
