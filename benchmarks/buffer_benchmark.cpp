@@ -1,10 +1,13 @@
 // computepi with each kernel against the plain loop, in cell updates per
-// second (passes x cells). Compare rates for one count within one run.
+// second (passes x cells), each kernel's as a fraction of the bound this
+// processor sets for its instruction set (boundmeter.h), measured in the
+// same run. Compare rates for one count within one run.
 #include <benchmark/benchmark.h>
 
 #include <string>
 #include <vector>
 
+#include "boundmeter.h"
 #include "computepi.h"
 #include "kernels/kernels.h"
 #include "plainloop.h"
@@ -13,37 +16,40 @@ namespace {
 
 const std::vector<std::int64_t> counts = {1000, 5000, 20000};
 
-void setcellrate(benchmark::State& state, std::int64_t ndigits)
+void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter::stopwatch& watch,
+                 const std::string& instructionset = "")
 {
     const double cellupdates = static_cast<double>(ndigits) * static_cast<double>(ndigits * 10 / 3);
-    state.counters["cell_updates"] =
-        benchmark::Counter(cellupdates, benchmark::Counter::kIsIterationInvariantRate);
+    boundmeter::setcounters(state, cellupdates, watch.seconds(), instructionset);
 }
 
 void plainlooptime(benchmark::State& state)
 {
     const auto n = static_cast<std::int32_t>(state.range(0));
+    const boundmeter::stopwatch watch;
     for (auto _ : state) {
         benchmark::DoNotOptimize(plainloop::text(n, n));
     }
-    setcellrate(state, n);
+    setcellrate(state, n, watch);
 }
 
 void kernel(benchmark::State& state, const batchvariant* kernel)
 {
     const auto n = static_cast<std::int32_t>(state.range(0));
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
+    const boundmeter::stopwatch watch;
     for (auto _ : state) {
         computepiwith(kernel, n, buffer.data(), nullptr);
         benchmark::DoNotOptimize(buffer.data());
     }
-    setcellrate(state, n);
+    setcellrate(state, n, watch, kernel->name);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    boundmeter::registerbounds();
     benchmark::RegisterBenchmark("plainloop", plainlooptime)
         ->ArgsProduct({counts})
         ->Unit(benchmark::kMillisecond);

@@ -1,11 +1,14 @@
 // The generator's text with each batch variant, and through pidigits (the
 // variant the processor gets), against the one-pass spigot it replaced
-// (one ldiv per cell) and the plain loop. Read the ratios of the times for
-// one count, measured side by side in one run.
+// (one ldiv per cell) and the plain loop; each variant's rate also as a
+// fraction of the bound this processor sets for its instruction set
+// (boundmeter.h), measured in the same run. Read the ratios of the times
+// for one count, measured side by side in one run.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
+#include "boundmeter.h"
 #include "onepassspigot.h"
 #include "pidigits.h"
 #include "plainloop.h"
@@ -13,11 +16,11 @@
 
 namespace {
 
-void setcellrate(benchmark::State& state, std::int64_t ndigits)
+void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter::stopwatch& watch,
+                 const std::string& instructionset = "")
 {
     const double cellupdates = static_cast<double>(ndigits) * static_cast<double>(ndigits * 10 / 3);
-    state.counters["cell_updates"] =
-        benchmark::Counter(cellupdates, benchmark::Counter::kIsIterationInvariantRate);
+    boundmeter::setcounters(state, cellupdates, watch.seconds(), instructionset);
 }
 
 template <typename generatortype>
@@ -33,43 +36,48 @@ std::string poll(generatortype digits, std::int32_t ndigits)
 void pidigits(benchmark::State& state)
 {
     const auto n = static_cast<std::int32_t>(state.range(0));
+    const boundmeter::stopwatch watch;
     for (auto _ : state) {
         benchmark::DoNotOptimize(generator::pidigits(n));
     }
-    setcellrate(state, n);
+    setcellrate(state, n, watch, generator::fastestbatchvariant().name);
 }
 
 void variant(benchmark::State& state, const generator::batchvariant* variant)
 {
     const auto n = static_cast<std::int32_t>(state.range(0));
+    const boundmeter::stopwatch watch;
     for (auto _ : state) {
         benchmark::DoNotOptimize(poll(generator::spigot(n, *variant), n));
     }
-    setcellrate(state, n);
+    setcellrate(state, n, watch, variant->name);
 }
 
 void onepassloop(benchmark::State& state)
 {
     const auto n = static_cast<std::int32_t>(state.range(0));
+    const boundmeter::stopwatch watch;
     for (auto _ : state) {
         benchmark::DoNotOptimize(poll(onepass::spigot(n), n));
     }
-    setcellrate(state, n);
+    setcellrate(state, n, watch);
 }
 
 void plainlooptime(benchmark::State& state)
 {
     const auto n = static_cast<std::int32_t>(state.range(0));
+    const boundmeter::stopwatch watch;
     for (auto _ : state) {
         benchmark::DoNotOptimize(plainloop::lazytext(n));
     }
-    setcellrate(state, n);
+    setcellrate(state, n, watch);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    boundmeter::registerbounds();
     benchmark::RegisterBenchmark("onepass", onepassloop)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("plainloop", plainlooptime)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("pidigits", pidigits)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);

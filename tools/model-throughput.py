@@ -1,13 +1,21 @@
 #!/usr/bin/env python3
 """Predicts the speed of every batch kernel and generator variant on
-processors we may not have, with llvm-mca: compiles each one's source as
-the build does, takes the step loop out of the assembly (the innermost
-loop with the most floating-point work), and prints cycles per cell update
-beside the bound the FP ports set. A benchmark tool, not a test.
+processors we may not have, with llvm-mca, against that model's own floor.
+
+For each kernel it compiles the source as the build does, takes the step
+loop out of the assembly (the innermost loop with the most floating-point
+work) and has llvm-mca run it on each processor modelled. The floor is
+measured the same way: the bound meter's loops (benchmarks/boundmeter_*.cpp,
+the arithmetic of one cell update on many independent vectors, no memory)
+run through the same model, and the fastest of its forms and vector counts
+for the kernel's instruction set is the floor. Each line gives cycles per
+cell update, the floor and the fraction floor / kernel. A benchmark tool,
+not a test.
 
     tools/model-throughput.py            (from anywhere; needs llvm-14, g++,
-                                          g++-aarch64-linux-gnu for neoverse-n1)
+                                          g++-aarch64-linux-gnu for arm64)
 """
+import functools
 import os
 import re
 import subprocess
@@ -15,27 +23,53 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-COMMON = ["-O3", "-DNDEBUG", "-std=c++20", "-DPI_X86_KERNELS",
+COMMON = ["-O3", "-DNDEBUG", "-std=c++20", "-DPI_X86_KERNELS", "-DPI_NEON_KERNELS",
           "-I" + os.path.join(ROOT, "buffer"), "-I" + os.path.join(ROOT, "buffer", "kernels"),
-          "-I" + os.path.join(ROOT, "generator")]
+          "-I" + os.path.join(ROOT, "generator"), "-I" + os.path.join(ROOT, "benchmarks")]
+
+X86 = ["skylake-avx512", "icelake-server", "znver3"]
+AVX512 = ["skylake-avx512", "icelake-server"]
+ARM64 = ["neoverse-n1", "cortex-a72", "cortex-a76", "apple-m1"]
+GXX = "g++"
+ARMGXX = "aarch64-linux-gnu-g++"
+
+# The bound meter's loops per instruction set: source, flags, compiler,
+# and the meter functions (a form and a vector count each) with their lanes.
+METERS = {
+    "avx512": ("benchmarks/boundmeter_avx512.cpp", ["-mavx512f"], GXX,
+               [("avx512%s%d" % (f, k), 8) for f in ("floor", "adds") for k in (12, 16, 24)]),
+    "avx2": ("benchmarks/boundmeter_avx2.cpp", ["-mavx2", "-mfma"], GXX,
+             [("avx2%s%d" % (f, k), 4) for f in ("floor", "adds") for k in (8, 10, 12)]),
+    "portable": ("benchmarks/boundmeter_portable.cpp", [], GXX,
+                 [("portableadds%d" % k, 2) for k in (8, 12, 16, 24)]),
+    "portable (arm64)": ("benchmarks/boundmeter_portable.cpp", [], ARMGXX,
+                         [("portableadds%d" % k, 2) for k in (8, 12, 16, 24)]),
+    "neon": ("benchmarks/boundmeter_neon.cpp", [], ARMGXX,
+             [("neonfloor%d" % k, 2) for k in (8, 12, 16, 24)]),
+}
+# A kernel's floor is the fastest meter of these sets.
+FLOORS = {"avx512": ["avx512"], "avx2": ["avx2"], "portable": ["portable"],
+          "portable (arm64)": ["portable (arm64)"], "neon": ["neon", "portable (arm64)"]}
 
 # name, source, extra flags, function whose loop is wanted (None: the
-# file's), the processors to model, compiler
-X86 = ["skylake-avx512", "icelake-server", "znver3"]
+# file's), instruction set, processors, compiler
 KERNELS = [
-    ("buffer avx512", "buffer/kernels/avx512.cpp", ["-mavx512f"], None, ["skylake-avx512", "icelake-server"], "g++"),
-    ("buffer avx2", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], None, X86, "g++"),
-    ("buffer portable", "buffer/kernels/portable.cpp", [], "runbatchportable", X86, "g++"),
-    ("buffer portable (arm64)", "buffer/kernels/portable.cpp", [], "runbatchportable", ["neoverse-n1"], "aarch64-linux-gnu-g++"),
-    ("generator avx512", "generator/passbatch.cpp", [], "runavx512", ["skylake-avx512", "icelake-server"], "g++"),
-    ("generator avx2", "generator/passbatch.cpp", [], "runavx2", X86, "g++"),
-    ("generator portable", "generator/passbatch.cpp", [], "runportable", X86, "g++"),
-    ("generator portable (arm64)", "generator/passbatch.cpp", [], "runportable", ["neoverse-n1"], "aarch64-linux-gnu-g++"),
+    ("buffer avx512", "buffer/kernels/avx512.cpp", ["-mavx512f"], None, "avx512", AVX512, GXX),
+    ("buffer avx2", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], None, "avx2", X86, GXX),
+    ("buffer portable", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable", X86, GXX),
+    ("buffer neon", "buffer/kernels/neon.cpp", [], None, "neon", ARM64, ARMGXX),
+    ("buffer portable (arm64)", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable (arm64)",
+     ARM64, ARMGXX),
+    ("generator avx512", "generator/passbatch.cpp", [], "runavx512", "avx512", AVX512, GXX),
+    ("generator avx2", "generator/passbatch.cpp", [], "runavx2", "avx2", X86, GXX),
+    ("generator portable", "generator/passbatch.cpp", [], "runportable", "portable", X86, GXX),
+    ("generator neon", "generator/passbatch.cpp", [], "runneon", "neon", ARM64, ARMGXX),
+    ("generator portable (arm64)", "generator/passbatch.cpp", [], "runportable", "portable (arm64)",
+     ARM64, ARMGXX),
 ]
 
-# FP pipes that carry multiplies and FMAs: two on every processor modelled.
-FMA_PIPES = 2
 MULTIPLY = re.compile(r"^\s*(v?fn?m(add|sub)\d*[a-z]*pd|v?mulpd|fmla|fmls|fmul|fnmsub|fmadd|fmsub|fnmadd)\b")
+ITERATIONS = 200
 
 
 def lanes(line):
@@ -54,7 +88,7 @@ def function_lines(assembly, function):
     if function is None:
         return lines
     start = next(i for i, line in enumerate(lines)
-                 if re.match(r"^_Z\w*%s\w*:" % function, line) or line.startswith(function + ":"))
+                 if re.match(r"^_Z\w*?\d%s\w*:" % function, line) or line.startswith(function + ":"))
     end = next(i for i in range(start, len(lines)) if lines[i].lstrip().startswith(".size"))
     return lines[start:end]
 
@@ -87,45 +121,67 @@ def step_loop(lines):
     return best[1]
 
 
-def model(source, flags, function, cpus, compiler):
+@functools.lru_cache(maxsize=None)
+def assembly(source, flags, compiler):
     with tempfile.TemporaryDirectory() as work:
         out = os.path.join(work, "kernel.s")
-        subprocess.run([compiler] + COMMON + flags + ["-S", "-o", out, os.path.join(ROOT, source)],
+        subprocess.run([compiler] + COMMON + list(flags) + ["-S", "-o", out, os.path.join(ROOT, source)],
                        check=True)
-        body = step_loop(function_lines(open(out).read(), function))
+        return open(out).read()
+
+
+def cycles_per_iteration(body, cpu, compiler):
+    """llvm-mca's cycles for one pass through the loop body."""
+    with tempfile.TemporaryDirectory() as work:
         loop = os.path.join(work, "loop.s")
         with open(loop, "w") as f:
             f.write("\n".join(body) + "\n")
-        # Every multiply-class instruction takes one of the FMA pipes for
-        # a cycle, whatever its width: the bound the FP ports set.
-        # Each cell update takes four multiply-class operations (10 * cell,
-        # carry * multiplier, x * reciprocal, quotient * divisor), so their
-        # lanes tell how many updates the loop makes per iteration.
-        multiplies = sum(1 for l in body if MULTIPLY.match(l))
-        updates = sum(lanes(l) for l in body if MULTIPLY.match(l)) / 4
-        triple = "aarch64" if compiler.startswith("aarch64") else "x86_64"
-        rows = []
-        for cpu in cpus:
-            result = subprocess.run(["llvm-mca-14", "-mtriple=" + triple, "-mcpu=" + cpu,
-                                     "-iterations=200", loop],
-                                    check=True, capture_output=True, text=True).stdout
-            cycles = int(re.search(r"Total Cycles:\s+(\d+)", result).group(1))
-            rows.append((cpu, cycles / 200 / updates, multiplies / FMA_PIPES / updates,
-                         len(body) / updates))
-        return rows
+        triple = "aarch64" if compiler == ARMGXX else "x86_64"
+        result = subprocess.run(["llvm-mca-14", "-mtriple=" + triple, "-mcpu=" + cpu,
+                                 "-iterations=%d" % ITERATIONS, loop],
+                                check=True, capture_output=True, text=True).stdout
+        return int(re.search(r"Total Cycles:\s+(\d+)", result).group(1)) / ITERATIONS
+
+
+def kernel_cycles(source, flags, function, cpu, compiler):
+    """Cycles per cell update of a kernel's step loop: each cell update
+    takes four multiply-class operations (x * reciprocal, quotient *
+    divisor, 10 * remainder, quotient * multiplier), so their lanes tell
+    how many updates one iteration makes."""
+    body = step_loop(function_lines(assembly(source, tuple(flags), compiler), function))
+    updates = sum(lanes(l) for l in body if MULTIPLY.match(l)) / 4
+    return cycles_per_iteration(body, cpu, compiler) / updates
+
+
+@functools.lru_cache(maxsize=None)
+def floor(instructionset, cpu):
+    """The model's own floor for a cell update: the fastest meter of the
+    instruction set, each meter's loop making chains x lanes updates."""
+    best = None
+    for name in FLOORS[instructionset]:
+        source, flags, compiler, meters = METERS[name]
+        text = assembly(source, tuple(flags), compiler)
+        for function, width in meters:
+            body = step_loop(function_lines(text, function))
+            chains = int(re.search(r"(\d+)$", function).group(1))
+            cycles = cycles_per_iteration(body, cpu, compiler) / (chains * width)
+            best = cycles if best is None else min(best, cycles)
+    return best
 
 
 def main():
-    print("| kernel | processor | cycles per cell update | FP-port bound | instructions per update |")
+    print("| kernel | processor | cycles per cell update | model's floor | of floor |")
     print("| --- | --- | --- | --- | --- |")
-    for name, source, flags, function, cpus, compiler in KERNELS:
-        try:
-            rows = model(source, flags, function, cpus, compiler)
-        except (subprocess.CalledProcessError, FileNotFoundError, StopIteration) as error:
-            print("| %s | | not modelled: %s | | |" % (name, error))
-            continue
-        for cpu, per_update, bound, count in rows:
-            print("| %s | %s | %.2f | %.2f | %.1f |" % (name, cpu, per_update, bound, count))
+    for name, source, flags, function, instructionset, cpus, compiler in KERNELS:
+        for cpu in cpus:
+            try:
+                cycles = kernel_cycles(source, flags, function, cpu, compiler)
+                bound = floor(instructionset, cpu)
+            except (subprocess.CalledProcessError, FileNotFoundError, StopIteration) as error:
+                print("| %s | %s | not modelled: %s | | |" % (name, cpu, error))
+                continue
+            print("| %s | %s | %.3f | %.3f | %.0f%% |" % (name, cpu, cycles, bound, 100 * bound / cycles))
+    return 0
 
 
 if __name__ == "__main__":

@@ -1,0 +1,31 @@
+// The bound for AVX2 with FMA. Built with -mavx2 -mfma for this file alone.
+#include <immintrin.h>
+
+#include "boundchains.h"
+
+namespace {
+
+typedef double vector256 __attribute__((vector_size(32)));
+
+struct floor256 {
+    vector256 operator()(const vector256& y) const { return vector256(_mm256_floor_pd(__m256d(y))); }
+};
+
+BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 8)
+BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 10)
+BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 12)
+BOUNDMETER_CHAINS(avx2adds, vector256, boundmeter::byadds, boundmeter::byadds::bias, 8)
+BOUNDMETER_CHAINS(avx2adds, vector256, boundmeter::byadds, boundmeter::byadds::bias, 10)
+BOUNDMETER_CHAINS(avx2adds, vector256, boundmeter::byadds, boundmeter::byadds::bias, 12)
+
+}  // namespace
+
+namespace boundmeter {
+
+std::vector<meter> avx2meters()
+{
+    return {{"floor", 4, 8, avx2floor8},  {"floor", 4, 10, avx2floor10}, {"floor", 4, 12, avx2floor12},
+            {"adds", 4, 8, avx2adds8},    {"adds", 4, 10, avx2adds10},   {"adds", 4, 12, avx2adds12}};
+}
+
+}  // namespace boundmeter

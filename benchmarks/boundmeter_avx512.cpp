@@ -1,0 +1,34 @@
+// The bound for AVX-512. Built with -mavx512f for this file alone.
+#include <immintrin.h>
+
+#include "boundchains.h"
+
+namespace {
+
+typedef double vector512 __attribute__((vector_size(64)));
+
+struct floor512 {
+    vector512 operator()(const vector512& y) const
+    {
+        return vector512(_mm512_roundscale_pd(__m512d(y), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+    }
+};
+
+BOUNDMETER_CHAINS(avx512floor, vector512, floor512, boundmeter::floorbias, 12)
+BOUNDMETER_CHAINS(avx512floor, vector512, floor512, boundmeter::floorbias, 16)
+BOUNDMETER_CHAINS(avx512floor, vector512, floor512, boundmeter::floorbias, 24)
+BOUNDMETER_CHAINS(avx512adds, vector512, boundmeter::byadds, boundmeter::byadds::bias, 12)
+BOUNDMETER_CHAINS(avx512adds, vector512, boundmeter::byadds, boundmeter::byadds::bias, 16)
+BOUNDMETER_CHAINS(avx512adds, vector512, boundmeter::byadds, boundmeter::byadds::bias, 24)
+
+}  // namespace
+
+namespace boundmeter {
+
+std::vector<meter> avx512meters()
+{
+    return {{"floor", 8, 12, avx512floor12}, {"floor", 8, 16, avx512floor16}, {"floor", 8, 24, avx512floor24},
+            {"adds", 8, 12, avx512adds12},   {"adds", 8, 16, avx512adds16},   {"adds", 8, 24, avx512adds24}};
+}
+
+}  // namespace boundmeter
