@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::vector<std::int64_t> counts = {1000, 5000, 20000};
+const std::vector<std::int64_t> counts = {1000, 5000, 8000, 20000};
 
 void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter::stopwatch& watch,
                  const std::string& instructionset = "")

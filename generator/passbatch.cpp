@@ -1,31 +1,11 @@
 #include "passbatch.h"
 
-// Vector variants where the compiler can build code for an instruction set
-// this file's baseline lacks.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define GENERATOR_X86_VARIANTS 1
-// Their functions are all inlined into the variant that uses them, so no
-// vector crosses a call and the calling convention for vectors, which the
-// baseline target lacks, never applies.
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-// Every arm64 processor has NEON, so its variant is built with the file's
-// own flags and needs no check.
-#if defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
-#define GENERATOR_NEON_VARIANT 1
-#endif
-#if defined(GENERATOR_X86_VARIANTS) || defined(GENERATOR_NEON_VARIANT)
-#include "rotatedpasses.h"
-#endif
-
 #include <algorithm>
 #include <array>
-#include <cfloat>
 
-#if defined(__FAST_MATH__)
-#error "exactdivide needs IEEE arithmetic: build without -ffast-math"
-#endif
-static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit binary doubles");
+// The vector variants, each in its own file built for its instruction set
+// (the build defines which exist).
+#include "variants/variants.h"
 
 namespace generator {
 
@@ -115,18 +95,13 @@ void divideportable(const double* x, const double* reciprocals, double* quotient
 }
 
 #if defined(GENERATOR_X86_VARIANTS) || defined(GENERATOR_NEON_VARIANT)
-// Batches of the rotated kernel (rotatedpasses.h) run one after another make
-// up the batchpasses passes.
-template <typename vector, int vectors>
-[[gnu::always_inline]] inline void runrotated(spigotbatch& state, std::int8_t* digits)
+// A vector variant's batch (variants/), its carries then turned into raw
+// digits.
+template <void (*runbatch)(double* cells, const double* reciprocals, std::int32_t cellcount, double* carries)>
+void runvectors(spigotbatch& state, std::int8_t* digits)
 {
-    constexpr std::int32_t passes = vectors * rotated::widthof<vector>;
-    static_assert(batchpasses % passes == 0);
     std::array<double, batchpasses> carry;
-    for (std::int32_t first = 0; first < batchpasses; first += passes) {
-        rotated::runpasses<vector, vectors>(state.cells.data(), state.reciprocals->data(), state.cellcount,
-                                            carry.data() + first);
-    }
+    runbatch(state.cells.data(), state.reciprocals->data(), state.cellcount, carry.data());
     takedigits(state, carry.data(), digits);
 }
 #endif
@@ -134,46 +109,6 @@ template <typename vector, int vectors>
 #if defined(GENERATOR_X86_VARIANTS)
 bool avx2supported() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
 bool avx512supported() { return __builtin_cpu_supports("avx512f"); }
-
-typedef double avx2vector __attribute__((vector_size(32)));
-typedef double avx512vector __attribute__((vector_size(64)));
-
-[[gnu::target("avx2,fma")]] void divideavx2(const double* x, const double* reciprocals, double* quotients,
-                                            std::int32_t count)
-{
-    rotated::dividelanes<avx2vector>(x, reciprocals, quotients, count);
-}
-
-[[gnu::target("avx512f")]] void divideavx512(const double* x, const double* reciprocals, double* quotients,
-                                             std::int32_t count)
-{
-    rotated::dividelanes<avx512vector>(x, reciprocals, quotients, count);
-}
-
-// For AVX2, eight vectors of four and twelve ran alike; eight leave
-// registers to spare.
-[[gnu::target("avx2,fma")]] void runavx2(spigotbatch& state, std::int8_t* digits)
-{
-    runrotated<avx2vector, 8>(state, digits);
-}
-
-[[gnu::target("avx512f")]] void runavx512(spigotbatch& state, std::int8_t* digits)
-{
-    runrotated<avx512vector, 12>(state, digits);
-}
-#endif
-
-#if defined(GENERATOR_NEON_VARIANT)
-typedef double neonvector __attribute__((vector_size(16)));
-
-void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
-{
-    rotated::dividelanes<neonvector>(x, reciprocals, quotients, count);
-}
-
-// Sixteen vectors of two cover a step's latency (about 15 cycles) with up
-// to four FMA pipes, within the 32 registers.
-void runneon(spigotbatch& state, std::int8_t* digits) { runrotated<neonvector, 16>(state, digits); }
 #endif
 
 }  // namespace
@@ -183,11 +118,11 @@ const std::vector<batchvariant>& batchvariants()
     static const std::vector<batchvariant> variants = {
         {"portable", always, runportable, divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", avx2supported, runavx2, divideavx2},
-        {"avx512", avx512supported, runavx512, divideavx512},
+        {"avx2", avx2supported, runvectors<variants::runavx2>, variants::divideavx2},
+        {"avx512", avx512supported, runvectors<variants::runavx512>, variants::divideavx512},
 #endif
 #if defined(GENERATOR_NEON_VARIANT)
-        {"neon", always, runneon, divideneon},
+        {"neon", always, runvectors<variants::runneon>, variants::divideneon},
 #endif
     };
     return variants;

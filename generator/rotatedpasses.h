@@ -14,7 +14,8 @@
 //
 // Vectors are the compiler's vector types (GCC and Clang), whose values
 // stay in registers; each function is inlined into a variant built for its
-// instruction set.
+// instruction set (variants/), which brings its own division: a floor
+// instruction where the set has one, or rounding by adds.
 
 #include <algorithm>
 #include <cstdint>
@@ -49,21 +50,26 @@ template <typename vector>
     return v > one ? v : one;
 }
 
-// floor(x / d) lane by lane, given reciprocal = 1 / d. exactdivide's
-// argument puts y = x * reciprocal + 2^-30 - 1/2 in (q - 1/2, q + 1/2),
-// never on a tie; every operation on these vectors rounds to double, and
-// adding 1.5 * 2^52 takes y where doubles are the integers, so the sum is
-// 1.5 * 2^52 + q exactly. (A vector floor or conversion has no portable
-// spelling for these types, and the compilers split the conversion.)
-template <typename vector>
-[[gnu::always_inline]] inline vector divide(const vector& x, const vector& reciprocal)
-{
-    const vector y = x * reciprocal + (0x1p-30 - 0.5);
-    return (y + 0x1.8p52) - 0x1.8p52;
-}
+// A division: quotient(x, reciprocal) is floor(x / d) lane by lane, given
+// reciprocal = 1 / d, for the values of a pass. exactdivide's argument
+// (passbatch.h) puts y = x * reciprocal + 2^-30, fused or not, strictly
+// between q and q + 1, so a floor instruction gives q.
+//
+// Without one: y - 1/2 then lies in (q - 1/2, q + 1/2), never on a tie;
+// every operation on these vectors rounds to double, and adding 1.5 * 2^52
+// takes y - 1/2 where doubles are the integers, so the sum is 1.5 * 2^52 +
+// q exactly. (A vector floor has no portable spelling for these types.)
+struct roundingbyadds {
+    template <typename vector>
+    [[gnu::always_inline]] static vector quotient(const vector& x, const vector& reciprocal)
+    {
+        const vector y = x * reciprocal + (0x1p-30 - 0.5);
+        return (y + 0x1.8p52) - 0x1.8p52;
+    }
+};
 
-// divide() over arrays, for tests; count is a multiple of the width.
-template <typename vector>
+// A division over arrays, for tests; count is a multiple of the width.
+template <typename vector, typename division>
 [[gnu::always_inline]] inline void dividelanes(const double* x, const double* reciprocals, double* quotients,
                                                std::int32_t count)
 {
@@ -71,12 +77,18 @@ template <typename vector>
         vector lanes, reciprocallanes;
         std::memcpy(&lanes, x + i, sizeof lanes);
         std::memcpy(&reciprocallanes, reciprocals + i, sizeof reciprocallanes);
-        const vector q = divide(lanes, reciprocallanes);
+        const vector q = division::quotient(lanes, reciprocallanes);
         std::memcpy(quotients + i, &q, sizeof q);
     }
 }
 
-template <typename vector, int vectors>
+// Which ends of the cell array a chunk of steps may pass: above the top
+// (while the last pass has not reached the cells, its cell leaves nowhere)
+// or below cell 0 (the cells entering are zero, the numbers that come with
+// them clamp at 1, and at the last steps the cell leaving is outside too).
+enum class edges { none, top, bottom, both };
+
+template <typename vector, int vectors, typename division>
 struct batch {
     static constexpr int width = widthof<vector>;
     static constexpr std::int32_t passes = vectors * width;
@@ -114,14 +126,14 @@ struct batch {
     // multiplier, and leaves what it divides at the next, formed from the
     // remainder vector i - 1 has just left and vector i's own quotient: so
     // only one vector per pass group waits in registers between steps.
-    template <int k>
+    template <edges at, int k>
     [[gnu::always_inline]] void step(std::int32_t bottom, vector* x)
     {
         vector left{}, firstquotient{};
 #pragma GCC unroll 16
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
-            const vector q = divide(x[i], ring[s].reciprocal);
+            const vector q = division::quotient(x[i], ring[s].reciprocal);
             const vector remainder = x[i] - q * ring[s].divisor;
             if (i == 0) {
                 firstquotient = q;
@@ -137,31 +149,41 @@ struct batch {
         const std::int32_t top = bottom + passes - 1;
         // Outside the cells it goes to `discarded`: an address selected
         // rather than a branch, so that the step stays one block.
-        double* const leaving = iscell(top) ? cells + top : &discarded;
+        // Near either end the leaving cell may be outside (above the top, or
+        // below cell 0 at the last steps); only below cell 0 do cells enter
+        // from outside.
+        constexpr bool belowzero = at == edges::bottom || at == edges::both;
+        double* const leaving = at == edges::none || iscell(top) ? cells + top : &discarded;
         *leaving = left[width - 1];
-        const vector entered = shiftup(left, cellat(bottom - 1));
+        const vector entered = shiftup(left, belowzero ? cellat(bottom - 1) : cells[bottom - 1]);
         ringslot& renewed = ring[out];
-        renewed.reciprocal = shiftup(renewed.reciprocal, reciprocalat(bottom - 1));
-        // The slot's cells are now V lower, and numbers clamped at 1 stay 1.
-        renewed.multiplier = atleastone(renewed.multiplier - double(vectors));
-        renewed.divisor = atleastone(renewed.divisor - 2.0 * vectors);
+        renewed.reciprocal =
+            shiftup(renewed.reciprocal, belowzero ? reciprocalat(bottom - 1) : reciprocals[bottom - 1]);
+        // The slot's cells are now V lower; below cell 0 (only while
+        // draining) numbers clamped at 1 stay 1.
+        renewed.multiplier = renewed.multiplier - double(vectors);
+        renewed.divisor = renewed.divisor - 2.0 * vectors;
+        if (belowzero) {
+            renewed.multiplier = atleastone(renewed.multiplier);
+            renewed.divisor = atleastone(renewed.divisor);
+        }
         x[0] = entered * 10.0 + firstquotient * renewed.multiplier;
     }
 
-    template <int... k>
+    template <edges at, int... k>
     [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* x, std::integer_sequence<int, k...>)
     {
-        (step<k>(bottom - k, x), ...);
+        (step<at, k>(bottom - k, x), ...);
     }
 };
 
 // Runs `passes` passes over the cells, pass p's carry out of cell 0 going
 // to carries[p].
-template <typename vector, int vectors>
+template <typename vector, int vectors, typename division>
 [[gnu::always_inline]] inline void runpasses(double* __restrict cells, const double* __restrict reciprocals,
                                              std::int32_t cellcount, double* carries)
 {
-    typedef batch<vector, vectors> passbatch;
+    typedef batch<vector, vectors, division> passbatch;
     constexpr int width = passbatch::width;
     constexpr std::int32_t passes = passbatch::passes;
     if (cellcount == 0) {
@@ -190,9 +212,24 @@ template <typename vector, int vectors>
         }
     }
     // Every pass is below cell 0 after cellcount + P - 1 steps; the steps
-    // past that, to a whole number of chunks, pass the carries on.
-    for (std::int32_t steps = cellcount + passes - 1; steps > 0; steps -= vectors, bottom -= vectors) {
-        state.unrolled(bottom, x, std::make_integer_sequence<int, vectors>());
+    // past that, to a whole number of chunks, pass the carries on. A chunk
+    // checks only the ends it may pass: the top while the last pass is
+    // above the cells, cell 0 once the cells entering reach below it. Once
+    // the last pass is on the cells it stays there.
+    const auto chunk = std::make_integer_sequence<int, vectors>();
+    std::int32_t steps = cellcount + passes - 1;
+    for (; steps > 0 && bottom > cellcount - passes; steps -= vectors, bottom -= vectors) {
+        if (bottom - vectors >= 0) {
+            state.template unrolled<edges::top>(bottom, x, chunk);
+        } else {
+            state.template unrolled<edges::both>(bottom, x, chunk);
+        }
+    }
+    for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
+        state.template unrolled<edges::none>(bottom, x, chunk);
+    }
+    for (; steps > 0; steps -= vectors, bottom -= vectors) {
+        state.template unrolled<edges::bottom>(bottom, x, chunk);
     }
     // Every pass has left cell 0 by now, and below it x is 10 * 0 +
     // carry * 1: each pass's carry.
@@ -200,6 +237,20 @@ template <typename vector, int vectors>
         for (int l = 0; l < width; ++l) {
             carries[vectors * l + i] = x[i][l];
         }
+    }
+}
+
+// A whole batch: the rotated passes run one group of V W after another
+// until batchpasses passes are done, pass p's carry out of cell 0 going to
+// carries[p].
+template <typename vector, int vectors, typename division>
+[[gnu::always_inline]] inline void runbatch(double* cells, const double* reciprocals, std::int32_t cellcount,
+                                            double* carries)
+{
+    constexpr std::int32_t passes = vectors * widthof<vector>;
+    static_assert(batchpasses % passes == 0);
+    for (std::int32_t first = 0; first < batchpasses; first += passes) {
+        runpasses<vector, vectors, division>(cells, reciprocals, cellcount, carries + first);
     }
 }
 

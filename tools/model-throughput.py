@@ -60,10 +60,10 @@ KERNELS = [
     ("buffer neon", "buffer/kernels/neon.cpp", [], None, "neon", ARM64, ARMGXX),
     ("buffer portable (arm64)", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable (arm64)",
      ARM64, ARMGXX),
-    ("generator avx512", "generator/passbatch.cpp", [], "runavx512", "avx512", AVX512, GXX),
-    ("generator avx2", "generator/passbatch.cpp", [], "runavx2", "avx2", X86, GXX),
+    ("generator avx512", "generator/variants/avx512.cpp", ["-mavx512f"], "runavx512", "avx512", AVX512, GXX),
+    ("generator avx2", "generator/variants/avx2.cpp", ["-mavx2", "-mfma"], "runavx2", "avx2", X86, GXX),
     ("generator portable", "generator/passbatch.cpp", [], "runportable", "portable", X86, GXX),
-    ("generator neon", "generator/passbatch.cpp", [], "runneon", "neon", ARM64, ARMGXX),
+    ("generator neon", "generator/variants/neon.cpp", [], "runneon", "neon", ARM64, ARMGXX),
     ("generator portable (arm64)", "generator/passbatch.cpp", [], "runportable", "portable (arm64)",
      ARM64, ARMGXX),
 ]

@@ -1,7 +1,10 @@
-/* The AVX2 kernel: four passes per vector, with FMA. Eight vectors in
-   flight cover a step's latency (about 16 cycles), and their eight x
-   values with the constants and temporaries fit sixteen registers. Built
-   with -mavx2 -mfma for this file alone. */
+/* The AVX2 kernel: four passes per vector, with FMA. A step's chain
+   (multiply-add, floor, multiply-subtract, multiply-add) is about 15
+   cycles; sixteen vectors in flight cover it on two FMA pipes, where eight
+   left it showing. Their x values and the constants no longer fit sixteen
+   registers, but the spills are loads and stores beside the arithmetic,
+   which ran faster than the latency did. Built with -mavx2 -mfma for this
+   file alone. */
 #include <immintrin.h>
 
 #include "exactdivision.h"

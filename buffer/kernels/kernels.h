@@ -31,7 +31,7 @@ const struct batchvariant* fastestbatchvariant(void);
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {
     portablepasses = 32,
-    avx2vectors = 8,
+    avx2vectors = 16,
     avx2passes = avx2vectors * 4,
     avx512vectors = 12,
     avx512passes = avx512vectors * 8,
