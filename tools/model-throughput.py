@@ -96,7 +96,9 @@ def function_lines(assembly, function):
 def step_loop(lines):
     """Of the innermost loops (a label, a later branch back to it and no
     loop inside), the one with the widest multiplies and the most of them:
-    the vectorized step rather than a scalar fallback."""
+    the vectorized step rather than a scalar fallback; of those alike, the
+    shortest: the body of the run rather than a chunk at an edge, which
+    checks the ends of the cells."""
     labels = {}
     loops = []
     for i, line in enumerate(lines):
@@ -113,7 +115,7 @@ def step_loop(lines):
         body = [l for l in lines[start + 1:end + 1]
                 if l.startswith("\t") and not l.lstrip().startswith(".")]
         multiplies = [l for l in body if MULTIPLY.match(l)]
-        key = (max(map(lanes, multiplies), default=0), len(multiplies))
+        key = (max(map(lanes, multiplies), default=0), len(multiplies), -len(body))
         if multiplies and (best is None or key > best[0]):
             best = (key, body)
     if best is None:
