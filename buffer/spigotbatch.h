@@ -27,7 +27,7 @@
    the units back in, pass by pass, once the batch is done. */
 
 /* At least the largest batch of any kernel, and its steps past the end. */
-#define BATCH_PADDING 128
+#define BATCH_PADDING 160
 
 struct spigotbatch {
     int32_t cellcount;

@@ -16,7 +16,7 @@
 // reciprocal (exactdivide below).
 namespace generator {
 
-inline constexpr std::int32_t batchpasses = 96;
+inline constexpr std::int32_t batchpasses = 128;
 
 // The cells of one spigot, in natural order: cell j is A[j + 1], with
 // multiplier j + 1 and divisor 2j + 1. 16 bytes a cell, half of them shared.

@@ -33,7 +33,7 @@ enum {
     portablepasses = 32,
     avx2vectors = 16,
     avx2passes = avx2vectors * 4,
-    avx512vectors = 12,
+    avx512vectors = 16,
     avx512passes = avx512vectors * 8,
     neonvectors = 16,
     neonpasses = neonvectors * 2,

@@ -1,5 +1,5 @@
 // The arm64 variant, on the NEON every arm64 processor has: sixteen
-// vectors of two passes, three times over for a batch, to cover a step's
+// vectors of two passes, four times over for a batch, to cover a step's
 // chain (about 15 cycles) with up to four FMA pipes, within the 32
 // registers.
 #include <arm_neon.h>
