@@ -9,6 +9,7 @@
 
 #include "eachvariant.h"
 #include "exactdivision.h"
+#include "floatdivision.h"
 
 namespace {
 
@@ -123,3 +124,44 @@ TEST_P(exactdivision, DivisorsAcrossTheWholeRangeOverPassQuotients)
 }
 
 INSTANTIATE_FOR_EACH_VARIANT(exactdivision);
+
+// The float forms, for the cells whose values fit a float: checked at both
+// ends of every quotient's run of dividends (which decides every dividend,
+// as the forms are monotone), over every cell each form serves, and seen
+// to fail at the first cell past the bias form's range.
+namespace {
+
+// The first cell from 0 to lastcell where quotient(x, reciprocal, divisor)
+// differs from floor(x / d) for a dividend a pass can form, or -1.
+template <typename form>
+std::int32_t firstinexactcell(std::int32_t lastcell, form quotient)
+{
+    for (std::int32_t j = 0; j <= lastcell; ++j) {
+        const std::int32_t d = 2 * j + 1;
+        const std::int32_t largest = 38 * j + 18;
+        const float divisor = static_cast<float>(d);
+        const float reciprocal = 1.0f / divisor;
+        for (std::int32_t k = 0; k <= largest / d; ++k) {
+            for (const std::int32_t x : {k * d, std::min(k * d + d - 1, largest)}) {
+                if (quotient(static_cast<float>(x), reciprocal, divisor) != static_cast<float>(k)) {
+                    return j;
+                }
+            }
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+TEST(floatdivision, EachFormIsExactAtEveryBoundaryOfEveryCellItServes)
+{
+    const auto biased = [](float x, float reciprocal, float) { return floatquotientbiased(x, reciprocal); };
+    EXPECT_EQ(firstinexactcell(FLOATDIVISION_LASTBIASCELL, biased), -1);
+    EXPECT_EQ(firstinexactcell(FLOATDIVISION_LASTBIASCELL + 1, biased), FLOATDIVISION_LASTBIASCELL + 1)
+        << "the bias form's range ends later than its bound says";
+    EXPECT_EQ(firstinexactcell(FLOATDIVISION_LASTCELL, floatquotientcorrected), -1);
+    // The cells that fit end where a cell's largest value reaches 2^24.
+    EXPECT_LT(38 * FLOATDIVISION_LASTCELL + 18, 1 << 24);
+    EXPECT_GE(38 * (FLOATDIVISION_LASTCELL + 1) + 18, 1 << 24);
+}
