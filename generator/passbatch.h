@@ -1,8 +1,14 @@
 #pragma once
 
+#include <cfloat>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+#if defined(__FAST_MATH__)
+#error "exactdivide needs IEEE arithmetic: build without -ffast-math"
+#endif
+static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit binary doubles");
 
 // The generator's passes, run many at a time ahead of demand.
 //
@@ -10,7 +16,8 @@
 // pass k: at each step the passes work on neighbouring cells, each with
 // its own carry, so their carry chains are independent and fill vector
 // lanes. The portable variant is plain loops the compiler vectorizes; the
-// x86 vector variants keep the passes in rotated lanes (rotatedpasses.h).
+// vector variants (variants/) keep the passes in rotated lanes
+// (rotatedpasses.h).
 // Cells and carries are doubles holding integers (every value of a pass is
 // an integer below 2^31), and each division is a multiply by the cell's
 // reciprocal (exactdivide below).
