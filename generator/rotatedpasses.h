@@ -14,8 +14,8 @@
 //
 // Vectors are the compiler's vector types (GCC and Clang), whose values
 // stay in registers; each function is inlined into a variant built for its
-// instruction set (variants/), which brings its own division: a floor
-// instruction where the set has one, or rounding by adds.
+// instruction set (variants/), which brings its own division with that
+// set's floor instruction.
 
 #include <algorithm>
 #include <cstdint>
@@ -50,23 +50,12 @@ template <typename vector>
     return v > one ? v : one;
 }
 
-// A division: quotient(x, reciprocal) is floor(x / d) lane by lane, given
-// reciprocal = 1 / d, for the values of a pass. exactdivide's argument
-// (passbatch.h) puts y = x * reciprocal + 2^-30, fused or not, strictly
-// between q and q + 1, so a floor instruction gives q.
-//
-// Without one: y - 1/2 then lies in (q - 1/2, q + 1/2), never on a tie;
-// every operation on these vectors rounds to double, and adding 1.5 * 2^52
-// takes y - 1/2 where doubles are the integers, so the sum is 1.5 * 2^52 +
-// q exactly. (A vector floor has no portable spelling for these types.)
-struct roundingbyadds {
-    template <typename vector>
-    [[gnu::always_inline]] static vector quotient(const vector& x, const vector& reciprocal)
-    {
-        const vector y = x * reciprocal + (0x1p-30 - 0.5);
-        return (y + 0x1.8p52) - 0x1.8p52;
-    }
-};
+// A division, which each variant brings: quotient(x, reciprocal) is
+// floor(x / d) lane by lane, given reciprocal = 1 / d, for the values of a
+// pass. exactdivide's argument (passbatch.h) puts y = x * reciprocal +
+// 2^-30, fused or not, strictly between q and q + 1, so a floor
+// instruction gives q. (A vector floor has no portable spelling for these
+// types, hence the variants' intrinsics.)
 
 // A division over arrays, for tests; count is a multiple of the width.
 template <typename vector, typename division>
