@@ -31,8 +31,14 @@ const std::map<std::string, std::vector<meter>>& meters()
         std::map<std::string, std::vector<meter>> sets;
         sets["portable"] = portablemeters();
 #if defined(BOUNDMETER_X86)
-        sets["avx2"] = avx2meters();
-        sets["avx512"] = avx512meters();
+        // Only where the processor has them: building a table in a file
+        // built for AVX-512 may itself use AVX-512 instructions.
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+            sets["avx2"] = avx2meters();
+        }
+        if (__builtin_cpu_supports("avx512f")) {
+            sets["avx512"] = avx512meters();
+        }
 #endif
 #if defined(__aarch64__)
         sets["neon"] = neonmeters();

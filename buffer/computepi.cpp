@@ -10,7 +10,7 @@ int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buff
                   const struct passobserver* observer)
 {
     struct spigotbatch batch;
-    if (!openbatch(&batch, ndigits * 10 / 3)) {
+    if (!openbatch(&batch, ndigits * 10 / 3, kernel->precision)) {
         return computepi_outofmemory;
     }
     struct releasestate state;
@@ -37,7 +37,7 @@ int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buff
 
 int computepiobserved(int32_t ndigits, char* buffer, const struct passobserver* observer)
 {
-    return computepiwith(fastestbatchvariant(), ndigits, buffer, observer);
+    return computepiwith(fastestbatchvariant(ndigits * 10 / 3), ndigits, buffer, observer);
 }
 
 int computepi(int32_t ndigits, char* buffer)

@@ -15,7 +15,8 @@
    so the kernels compute them; only the reciprocals are a table.
 
    Cells are doubles (every value is an integer below 2^31, see
-   exactdivision.h). The arrays are padded by BATCH_PADDING cells on both
+   exactdivision.h), or floats for kernels with single-precision lanes,
+   in runs where every value fits one (floatdivision.h). The arrays are padded by BATCH_PADDING cells on both
    sides so that filling and draining the pipeline need no special case:
    - above the top cell, zero cells meet zero carries and stay zero;
    - below cell 0, cells with multiplier 1 and divisor 1 (reciprocal 1;
@@ -27,20 +28,27 @@
    the units back in, pass by pass, once the batch is done. */
 
 /* At least the largest batch of any kernel, and its steps past the end. */
-#define BATCH_PADDING 160
+#define BATCH_PADDING 288
+
+enum cellprecision { doublecells, floatcells };
 
 struct spigotbatch {
     int32_t cellcount;
-    /* Indexed from -BATCH_PADDING to cellcount + BATCH_PADDING - 1. */
+    enum cellprecision precision;
+    /* Indexed from -BATCH_PADDING to cellcount + BATCH_PADDING - 1; the
+       pair of the batch's precision is set, the other is NULL. */
     double* cells;
     /* 1 / (2 max(j, 0) + 1), rounded. */
     double* reciprocals;
-    double* block;
+    float* floatcells;
+    float* floatreciprocals;
+    void* block;
 };
 
-/* Sets up cellcount cells of 2 and their reciprocals: 16 bytes a cell.
-   Returns 0 when memory runs out. */
-int openbatch(struct spigotbatch* batch, int32_t cellcount);
+/* Sets up cellcount cells of 2 and their reciprocals in the given
+   precision: 16 bytes a cell in doubles, 8 in floats. Returns 0 when
+   memory runs out. */
+int openbatch(struct spigotbatch* batch, int32_t cellcount, enum cellprecision precision);
 void closebatch(struct spigotbatch* batch);
 
 /* After a kernel has run `passes` passes: turns the carries each pass took

@@ -17,7 +17,7 @@
    replaced per step. Unrolled V steps at a time, every slot a cell or a
    ring entry sits in is known when compiling, and nothing is moved that
    is not a cell entering or leaving. Memory is the cells and their
-   reciprocals: 16 bytes a cell.
+   reciprocals: 16 bytes a cell in doubles, 8 in floats.
 
    Include it only from a kernel file. Everything here has internal
    linkage, so each file keeps its own copy, built for its own instruction
@@ -25,34 +25,76 @@
 
 #include <stdint.h>
 
+#include <type_traits>
 #include <utility>
 
+#include "floatdivision.h"
 #include "kernels.h"
 
 namespace {
 
-/* lanes supplies: vector, width, load, store, broadcast, add, mul, max,
-   fmadd, fnmadd, quotient (exactdivision.h), rotateup(v, entering):
-   *entering in lane 0, then v's lanes but its top one, and storetop(p, v).
+/* lanes supplies: vector, scalar (double, or float for single-precision
+   lanes, which serve only cells whose values all fit a float), width,
+   load, store, broadcast, add, mul, max, fmadd, fnmadd, quotient(x,
+   reciprocal): the division with a bias alone (exactdivision.h,
+   floatdivision.h), rotateup(v, entering): *entering in lane 0, then v's
+   lanes but its top one, and storetop(p, v). Single-precision lanes also
+   supply correcteddivide(x, reciprocal, divisor, q, r), exact for the
+   cells past the bias form's range.
 
    The values in flight are locals whose address never escapes, so that
-   they stay in registers: a vector type may alias any double, and every
+   they stay in registers: a vector type may alias any scalar of its type, and every
    store to the cell array would otherwise force them to memory. */
+
+/* Which division a chunk of steps uses: the bias form, or the corrected
+   one while some pass of the chunk is on a cell past the bias form's
+   range (single precision only). */
+enum division { biased, corrected };
+
+template <typename scalar>
+scalar* cellsof(struct spigotbatch* batch);
+template <>
+inline double* cellsof<double>(struct spigotbatch* batch) { return batch->cells; }
+template <>
+inline float* cellsof<float>(struct spigotbatch* batch) { return batch->floatcells; }
+
+template <typename scalar>
+const scalar* reciprocalsof(struct spigotbatch* batch);
+template <>
+inline const double* reciprocalsof<double>(struct spigotbatch* batch) { return batch->reciprocals; }
+template <>
+inline const float* reciprocalsof<float>(struct spigotbatch* batch) { return batch->floatreciprocals; }
+
+/* A quotient and its remainder, x = q d + r, in the given form. */
+template <typename lanes, division form>
+[[gnu::always_inline]] inline void dividewith(typename lanes::vector x, typename lanes::vector reciprocal,
+                                              typename lanes::vector divisor, typename lanes::vector& q,
+                                              typename lanes::vector& r)
+{
+    if constexpr (form == corrected) {
+        lanes::correcteddivide(x, reciprocal, divisor, q, r);
+    } else {
+        q = lanes::quotient(x, reciprocal);
+        r = lanes::fnmadd(q, divisor, x);
+    }
+}
+
 template <typename lanes, int vectors>
 struct rotated {
     typedef typename lanes::vector vector;
+    typedef typename lanes::scalar scalar;
     enum { width = lanes::width, passes = vectors * width };
 
     struct alignas(64) ringslot {
-        double reciprocal[width];
-        double multiplier[width];
-        double divisor[width];
+        scalar reciprocal[width];
+        scalar multiplier[width];
+        scalar divisor[width];
     };
 
     /* The constants of a batch and the ring its cells' numbers travel in. */
     struct context {
-        double* cells;
-        const double* reciprocals;
+        scalar* cells;
+        const scalar* reciprocals;
         vector one, ten, minusvectors, minustwicevectors;
         ringslot* ring;
     };
@@ -80,15 +122,16 @@ struct rotated {
        vector i - 1 has just left and vector i's own quotient. So a
        vector's cell and carry never wait in registers between steps, only
        one x per vector does. */
-    template <bool clamp, int k>
+    template <bool clamp, division form, int k>
     [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* x)
     {
         vector left, firstquotient;
 #pragma GCC unroll 16
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
-            const vector q = lanes::quotient(x[i], lanes::load(c.ring[s].reciprocal));
-            const vector remainder = lanes::fnmadd(q, lanes::load(c.ring[s].divisor), x[i]);
+            vector q, remainder;
+            dividewith<lanes, form>(x[i], lanes::load(c.ring[s].reciprocal), lanes::load(c.ring[s].divisor), q,
+                                    remainder);
             if (i == 0) {
                 firstquotient = q;
             } else {
@@ -110,11 +153,11 @@ struct rotated {
                             lanes::mul(firstquotient, lanes::load(c.ring[out].multiplier)));
     }
 
-    template <bool clamp, int... k>
+    template <bool clamp, division form, int... k>
     [[gnu::always_inline]] static void unrolled(context& c, int32_t bottom, vector* x,
                                                 std::integer_sequence<int, k...>)
     {
-        (step<clamp, k>(c, bottom - k, x), ...);
+        (step<clamp, form, k>(c, bottom - k, x), ...);
     }
 };
 
@@ -123,6 +166,7 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
 {
     typedef rotated<lanes, vectors> batchloop;
     typedef typename batchloop::vector vector;
+    typedef typename batchloop::scalar scalar;
     enum { width = lanes::width, passes = batchloop::passes };
     const auto chunk = std::make_integer_sequence<int, vectors>();
 
@@ -132,12 +176,12 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
     /* The ring stays in memory (L1): hidden from the compiler's scalar
        replacement, which would copy it between registers and the stack. */
     __asm__("" : "+r"(c.ring));
-    c.cells = batch->cells;
-    c.reciprocals = batch->reciprocals;
-    c.one = lanes::broadcast(1.0);
-    c.ten = lanes::broadcast(10.0);
-    c.minusvectors = lanes::broadcast(-(double)vectors);
-    c.minustwicevectors = lanes::broadcast(-2.0 * vectors);
+    c.cells = cellsof<scalar>(batch);
+    c.reciprocals = reciprocalsof<scalar>(batch);
+    c.one = lanes::broadcast(1);
+    c.ten = lanes::broadcast(10);
+    c.minusvectors = lanes::broadcast(-vectors);
+    c.minustwicevectors = lanes::broadcast(-2 * vectors);
 
     /* Pass V l + i starts on cell top + V l + i: only pass 0 on a real
        cell; the others meet zero cells above the top with zero carries
@@ -145,34 +189,43 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
     int32_t bottom = batch->cellcount - 1;
     vector x[vectors];
     for (int i = 0; i < vectors; ++i) {
-        double cell[width];
+        scalar cell[width];
         for (int l = 0; l < width; ++l) {
             /* Cell j's multiplier is j + 1 and its divisor 2j + 1; below
                cell 0 both are 1, which passes a carry on unchanged. */
             const int32_t j = bottom + vectors * l + i;
             cell[l] = c.cells[j];
             c.ring[i].reciprocal[l] = c.reciprocals[j];
-            c.ring[i].multiplier[l] = j >= 0 ? j + 1.0 : 1.0;
-            c.ring[i].divisor[l] = j >= 0 ? 2.0 * j + 1.0 : 1.0;
+            c.ring[i].multiplier[l] = (scalar)(j >= 0 ? j + 1 : 1);
+            c.ring[i].divisor[l] = (scalar)(j >= 0 ? 2 * j + 1 : 1);
         }
         x[i] = lanes::mul(lanes::load(cell), c.ten);
     }
 
     /* Every pass is below cell 0 after cellcount + P - 1 steps; the steps
        past that, to a whole number of chunks, pass the carries on. While
-       every slot made holds cells >= 0, nothing needs clamping. */
+       every slot made holds cells >= 0, nothing needs clamping. In single
+       precision, the chunks with a pass on a cell past the bias form's
+       range divide with the correction; the cells enter from the top, so
+       those chunks come first. */
     int32_t steps = (batch->cellcount + passes - 1 + vectors - 1) / vectors * vectors;
+    if constexpr (std::is_same_v<scalar, float>) {
+        for (; steps > 0 && bottom - vectors >= 0 && bottom + passes - 1 > FLOATDIVISION_LASTBIASCELL;
+             steps -= vectors, bottom -= vectors) {
+            batchloop::template unrolled<false, corrected>(c, bottom, x, chunk);
+        }
+    }
     for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
-        batchloop::template unrolled<false>(c, bottom, x, chunk);
+        batchloop::template unrolled<false, biased>(c, bottom, x, chunk);
     }
     for (; steps > 0; steps -= vectors, bottom -= vectors) {
-        batchloop::template unrolled<true>(c, bottom, x, chunk);
+        batchloop::template unrolled<true, biased>(c, bottom, x, chunk);
     }
 
     /* Every pass has left cell 0 by now, and below it x is 10 * 0 + carry
        * 1: each pass's carry. Lane l of vector i is pass V l + i. */
     for (int i = 0; i < vectors; ++i) {
-        double lane[width];
+        scalar lane[width];
         lanes::store(lane, x[i]);
         for (int l = 0; l < width; ++l) {
             carries[vectors * l + i] = lane[l];
@@ -186,6 +239,26 @@ void dividelanes(const double* x, const double* reciprocals, double* quotients, 
     for (int32_t i = 0; i < count; i += lanes::width) {
         lanes::store(quotients + i,
                      lanes::quotient(lanes::load(x + i), lanes::load(reciprocals + i)));
+    }
+}
+
+/* The single-precision division as the batch makes it, quotients and
+   remainders, in the bias form or the corrected one. */
+template <typename lanes>
+void dividefloatlanes(const struct floatdivisions* divisions, int corrected)
+{
+    for (int32_t i = 0; i < divisions->count; i += lanes::width) {
+        typename lanes::vector q, r;
+        const typename lanes::vector x = lanes::load(divisions->x + i);
+        const typename lanes::vector reciprocal = lanes::load(divisions->reciprocals + i);
+        const typename lanes::vector divisor = lanes::load(divisions->divisors + i);
+        if (corrected) {
+            dividewith<lanes, division::corrected>(x, reciprocal, divisor, q, r);
+        } else {
+            dividewith<lanes, division::biased>(x, reciprocal, divisor, q, r);
+        }
+        lanes::store(divisions->quotients + i, q);
+        lanes::store(divisions->remainders + i, r);
     }
 }
 

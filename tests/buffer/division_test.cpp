@@ -123,45 +123,115 @@ TEST_P(exactdivision, DivisorsAcrossTheWholeRangeOverPassQuotients)
     checker.check();
 }
 
-INSTANTIATE_FOR_EACH_VARIANT(exactdivision);
+INSTANTIATE_FOR_EACH_VARIANT_IN(exactdivision, doublecells);
 
 // The float forms, for the cells whose values fit a float: checked at both
 // ends of every quotient's run of dividends (which decides every dividend,
 // as the forms are monotone), over every cell each form serves, and seen
-// to fail at the first cell past the bias form's range.
+// to fail at the first cell past the bias form's range. Each kernel with
+// single-precision lanes is checked the same way, with its own vector
+// division, quotients and remainders.
 namespace {
 
-// The first cell from 0 to lastcell where quotient(x, reciprocal, divisor)
+// each(x, d, k) for both ends of the run of dividends with quotient k, for
+// every k a pass can form at cell j (values up to 38 j + 18).
+template <typename visit>
+void eachboundary(std::int32_t j, visit each)
+{
+    const std::int32_t d = 2 * j + 1;
+    const std::int32_t largest = 38 * j + 18;
+    for (std::int32_t k = 0; k <= largest / d; ++k) {
+        each(k * d, d, k);
+        each(std::min(k * d + d - 1, largest), d, k);
+    }
+}
+
+// The first cell from first to last where quotient(x, reciprocal, divisor)
 // differs from floor(x / d) for a dividend a pass can form, or -1.
 template <typename form>
-std::int32_t firstinexactcell(std::int32_t lastcell, form quotient)
+std::int32_t firstinexactcell(std::int32_t first, std::int32_t last, form quotient)
 {
-    for (std::int32_t j = 0; j <= lastcell; ++j) {
-        const std::int32_t d = 2 * j + 1;
-        const std::int32_t largest = 38 * j + 18;
-        const float divisor = static_cast<float>(d);
-        const float reciprocal = 1.0f / divisor;
-        for (std::int32_t k = 0; k <= largest / d; ++k) {
-            for (const std::int32_t x : {k * d, std::min(k * d + d - 1, largest)}) {
-                if (quotient(static_cast<float>(x), reciprocal, divisor) != static_cast<float>(k)) {
-                    return j;
-                }
+    for (std::int32_t j = first; j <= last; ++j) {
+        bool exact = true;
+        eachboundary(j, [&](std::int32_t x, std::int32_t d, std::int32_t k) {
+            const float divisor = static_cast<float>(d);
+            exact = exact && quotient(static_cast<float>(x), 1.0f / divisor, divisor) == static_cast<float>(k);
+        });
+        if (!exact) {
+            return j;
+        }
+    }
+    return -1;
+}
+
+// The same for a kernel's division, many at a time; its remainders too.
+std::int32_t firstinexactcellof(const batchvariant* kernel, bool corrected, std::int32_t first, std::int32_t last)
+{
+    std::vector<float> x, reciprocals, divisors, quotients, remainders;
+    std::vector<std::int32_t> cells, expected;
+    const auto flush = [&]() -> std::int32_t {
+        while (x.size() % 16 != 0) {  // 0 / 1, to a whole number of vectors
+            x.push_back(0.0f);
+            reciprocals.push_back(1.0f);
+            divisors.push_back(1.0f);
+            cells.push_back(-1);
+            expected.push_back(0);
+        }
+        quotients.assign(x.size(), -1.0f);
+        remainders.assign(x.size(), -1.0f);
+        const floatdivisions divisions = {x.data(),         reciprocals.data(), divisors.data(),
+                                          quotients.data(), remainders.data(),  static_cast<std::int32_t>(x.size())};
+        kernel->dividefloats(&divisions, corrected ? 1 : 0);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const float remainder = x[i] - static_cast<float>(expected[i]) * divisors[i];
+            if (quotients[i] != static_cast<float>(expected[i]) || remainders[i] != remainder) {
+                return cells[i];
+            }
+        }
+        x.clear(), reciprocals.clear(), divisors.clear(), cells.clear(), expected.clear();
+        return -1;
+    };
+    for (std::int32_t j = first; j <= last; ++j) {
+        eachboundary(j, [&](std::int32_t value, std::int32_t d, std::int32_t k) {
+            x.push_back(static_cast<float>(value));
+            divisors.push_back(static_cast<float>(d));
+            reciprocals.push_back(1.0f / static_cast<float>(d));
+            cells.push_back(j);
+            expected.push_back(k);
+        });
+        if (x.size() >= 1 << 16 || j == last) {
+            if (const std::int32_t inexact = flush(); inexact >= 0) {
+                return inexact;
             }
         }
     }
     return -1;
 }
 
+class floatdivisionpervariant : public eachvariant {};
+
 }  // namespace
 
 TEST(floatdivision, EachFormIsExactAtEveryBoundaryOfEveryCellItServes)
 {
     const auto biased = [](float x, float reciprocal, float) { return floatquotientbiased(x, reciprocal); };
-    EXPECT_EQ(firstinexactcell(FLOATDIVISION_LASTBIASCELL, biased), -1);
-    EXPECT_EQ(firstinexactcell(FLOATDIVISION_LASTBIASCELL + 1, biased), FLOATDIVISION_LASTBIASCELL + 1)
+    EXPECT_EQ(firstinexactcell(0, FLOATDIVISION_LASTBIASCELL, biased), -1);
+    EXPECT_EQ(firstinexactcell(FLOATDIVISION_LASTBIASCELL + 1, FLOATDIVISION_LASTBIASCELL + 1, biased),
+              FLOATDIVISION_LASTBIASCELL + 1)
         << "the bias form's range ends later than its bound says";
-    EXPECT_EQ(firstinexactcell(FLOATDIVISION_LASTCELL, floatquotientcorrected), -1);
+    EXPECT_EQ(firstinexactcell(0, FLOATDIVISION_LASTCELL, floatquotientcorrected), -1);
     // The cells that fit end where a cell's largest value reaches 2^24.
     EXPECT_LT(38 * FLOATDIVISION_LASTCELL + 18, 1 << 24);
     EXPECT_GE(38 * (FLOATDIVISION_LASTCELL + 1) + 18, 1 << 24);
 }
+
+TEST_P(floatdivisionpervariant, EachFormIsExactAtEveryBoundaryOfEveryCellItServes)
+{
+    EXPECT_EQ(firstinexactcellof(GetParam(), false, 0, FLOATDIVISION_LASTBIASCELL), -1);
+    EXPECT_EQ(firstinexactcellof(GetParam(), false, FLOATDIVISION_LASTBIASCELL + 1, FLOATDIVISION_LASTBIASCELL + 1),
+              FLOATDIVISION_LASTBIASCELL + 1)
+        << "the kernel's bias form is not the one whose range was measured";
+    EXPECT_EQ(firstinexactcellof(GetParam(), true, 0, FLOATDIVISION_LASTCELL), -1);
+}
+
+INSTANTIATE_FOR_EACH_VARIANT_IN(floatdivisionpervariant, floatcells);

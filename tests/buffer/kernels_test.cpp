@@ -2,10 +2,14 @@
 // would pick it, against the plain loop.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "computepi.h"
+#include "spigotbatch.h"
 #include "widestvectors.h"
 #include "eachvariant.h"
 #include "plainloop.h"
@@ -32,6 +36,56 @@ std::vector<const batchvariant*> supportedkernels()
 }
 
 class textpervariant : public eachvariant {};
+class floatpervariant : public eachvariant {};
+
+// The raw digits of `passes` passes over cellcount cells, by whole
+// batches, and the cells they leave: from the start, or from the given
+// cells (each a remainder its divisor allows).
+struct batchesrun {
+    std::vector<std::uint8_t> digits;
+    std::vector<double> cells;
+    bool operator==(const batchesrun&) const = default;
+};
+
+batchesrun runbatches(const batchvariant* kernel, std::int32_t cellcount, std::int32_t passes,
+                      const std::vector<std::int32_t>& start = {})
+{
+    spigotbatch batch;
+    if (!openbatch(&batch, cellcount, kernel->precision)) {
+        ADD_FAILURE() << "out of memory";
+        return {};
+    }
+    for (std::size_t j = 0; j < start.size() && j < static_cast<std::size_t>(cellcount); ++j) {
+        if (kernel->precision == floatcells) {
+            batch.floatcells[j] = static_cast<float>(start[j]);
+        } else {
+            batch.cells[j] = start[j];
+        }
+    }
+    batchesrun run;
+    std::vector<double> carries(BATCH_PADDING);
+    std::vector<std::uint8_t> digits(BATCH_PADDING);
+    for (std::int32_t done = 0; done < passes; done += kernel->passes) {
+        kernel->runbatch(&batch, carries.data());
+        finishbatch(&batch, carries.data(), kernel->passes, digits.data());
+        run.digits.insert(run.digits.end(), digits.begin(), digits.begin() + kernel->passes);
+    }
+    for (std::int32_t j = 0; j < cellcount; ++j) {
+        run.cells.push_back(kernel->precision == floatcells ? batch.floatcells[j] : batch.cells[j]);
+    }
+    closebatch(&batch);
+    return run;
+}
+
+std::vector<std::int32_t> randomcells(std::int32_t cellcount, std::uint32_t seed)
+{
+    std::mt19937 draw(seed);
+    std::vector<std::int32_t> cells;
+    for (std::int32_t j = 0; j < cellcount; ++j) {
+        cells.push_back(std::uniform_int_distribution<std::int32_t>(0, 2 * j)(draw));
+    }
+    return cells;
+}
 
 }  // namespace
 
@@ -47,12 +101,18 @@ TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweep)
     }
 }
 
-TEST(kernels, DispatchPicksTheWidestTheProcessorHas)
+TEST(kernels, DispatchPicksTheWidestTheProcessorHasInFloatsWhereTheCellsFit)
 {
     // Told apart by the processor's features, not by the table.
-    EXPECT_EQ(fastestbatchvariant()->name, testsupport::widestvectors());
-    if (!testsupport::emulatedwidestvectors().empty()) {
-        EXPECT_EQ(fastestbatchvariant()->name, testsupport::emulatedwidestvectors());
+    for (const std::string& widest : {testsupport::widestvectors(), testsupport::emulatedwidestvectors()}) {
+        if (widest.empty()) {
+            continue;
+        }
+        const std::string infloats = widest == "portable" ? widest : widest + "float";
+        EXPECT_EQ(fastestbatchvariant(0)->name, infloats);
+        // 132,452 digits take the most cells a float serves; 132,453 more.
+        EXPECT_EQ(fastestbatchvariant(132452 * 10 / 3)->name, infloats);
+        EXPECT_EQ(fastestbatchvariant(132453 * 10 / 3)->name, widest);
     }
 }
 
@@ -93,3 +153,29 @@ TEST_P(textpervariant, TellsItsObserverThePassesDoneAfterEachBatch)
 }
 
 INSTANTIATE_FOR_EACH_VARIANT(textpervariant);
+
+// The whole texts up to the largest count that fits would take seconds a
+// kernel; the first batches of such a run meet every cell, and must leave
+// every cell and digit as the doubles do: at the most cells a float serves
+// (132,452 digits), and at a count where the corrected division serves
+// the top cells only; from the start and from cells drawn at random,
+// which meet more of the dividends a division may get wrong. (A quotient
+// one off with its remainder one divisor off stands for the same number,
+// and the next pass puts both right: only the division tests see the
+// forms' faults, and only where the last pass meets them do the cells.)
+TEST_P(floatpervariant, LeavesTheCellsAndDigitsOfTheDoubleKernelAtTheLargestCountsThatFit)
+{
+    const batchvariant* doubles = fastestbatchvariant(INT32_MAX);
+    const std::int32_t passes = 2 * GetParam()->passes;
+    ASSERT_EQ(passes % doubles->passes, 0);
+    for (const std::int32_t cellcount : {132452 * 10 / 3, 132452 * 10 / 3 - 1, 300001}) {
+        ASSERT_LE(cellcount, GetParam()->mostcells);
+        for (const auto& start : {std::vector<std::int32_t>{}, randomcells(cellcount, 1)}) {
+            EXPECT_TRUE(runbatches(GetParam(), cellcount, passes, start) ==
+                        runbatches(doubles, cellcount, passes, start))
+                << cellcount << " cells" << (start.empty() ? "" : ", drawn at random");
+        }
+    }
+}
+
+INSTANTIATE_FOR_EACH_VARIANT_IN(floatpervariant, floatcells);
