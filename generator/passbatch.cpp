@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+
+#include "floatdivide.h"
 
 // The vector variants, each in its own file built for its instruction set
 // (the build defines which exist).
@@ -9,19 +12,37 @@
 
 namespace generator {
 
-spigotbatch::spigotbatch(std::int32_t cellcount) : cellcount(cellcount)
+namespace {
+
+// Rounded once, to the cells' own precision.
+template <typename scalar>
+std::shared_ptr<const std::vector<scalar>> reciprocaltable(std::int32_t cellcount)
 {
-    auto table = std::make_shared<std::vector<double>>(static_cast<std::size_t>(cellcount));
+    auto table = std::make_shared<std::vector<scalar>>(static_cast<std::size_t>(cellcount));
     for (std::size_t j = 0; j < table->size(); ++j) {
-        (*table)[j] = 1.0 / static_cast<double>(2 * j + 1);
+        (*table)[j] = scalar(1) / static_cast<scalar>(2 * j + 1);
     }
-    reciprocals = std::move(table);
+    return table;
+}
+
+}  // namespace
+
+spigotbatch::spigotbatch(std::int32_t cellcount, precision cellsin) : cellcount(cellcount), cellsin(cellsin)
+{
+    if (cellsin == precision::floats) {
+        floatreciprocals = reciprocaltable<float>(cellcount);
+    } else {
+        reciprocals = reciprocaltable<double>(cellcount);
+    }
 }
 
 void spigotbatch::start()
 {
-    if (cells.empty()) {
-        cells.assign(static_cast<std::size_t>(cellcount), 2.0);
+    const auto count = static_cast<std::size_t>(cellcount);
+    if (cellsin == precision::floats && floatcells.empty()) {
+        floatcells.assign(count, 2.0f);
+    } else if (cellsin == precision::doubles && cells.empty()) {
+        cells.assign(count, 2.0);
     }
 }
 
@@ -55,7 +76,9 @@ namespace {
         q = 10 * (q % 10) + static_cast<std::int32_t>(carry[k]);
         digits[k] = static_cast<std::int8_t>(q / 10);
     }
-    if (state.cellcount > 0) {
+    if (state.cellcount > 0 && state.cellsin == precision::floats) {
+        state.floatcells[0] = static_cast<float>(q % 10);
+    } else if (state.cellcount > 0) {
         state.cells[0] = q % 10;
     }
 }
@@ -104,6 +127,15 @@ void runvectors(spigotbatch& state, std::int8_t* digits)
     runbatch(state.cells.data(), state.reciprocals->data(), state.cellcount, carry.data());
     takedigits(state, carry.data(), digits);
 }
+
+template <void (*runbatch)(float* cells, const float* reciprocals, std::int32_t cellcount, double* carries)>
+void runfloatvectors(spigotbatch& state, std::int8_t* digits)
+{
+    std::array<double, batchpasses> carry;
+    runbatch(state.floatcells.data(), state.floatreciprocals->data(), state.cellcount, carry.data());
+    takedigits(state, carry.data(), digits);
+}
+
 #endif
 
 #if defined(GENERATOR_X86_VARIANTS)
@@ -115,28 +147,34 @@ bool avx512supported() { return __builtin_cpu_supports("avx512f"); }
 
 const std::vector<batchvariant>& batchvariants()
 {
+    using enum precision;
+    constexpr std::int32_t infloats = floatdivide::mostfloatcells;
     static const std::vector<batchvariant> variants = {
-        {"portable", always, runportable, divideportable},
+        {"portable", doubles, INT32_MAX, always, runportable, divideportable, nullptr},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", avx2supported, runvectors<variants::runavx2>, variants::divideavx2},
-        {"avx512", avx512supported, runvectors<variants::runavx512>, variants::divideavx512},
+        {"avx2", doubles, INT32_MAX, avx2supported, runvectors<variants::runavx2>, variants::divideavx2, nullptr},
+        {"avx2float", floats, infloats, avx2supported, runfloatvectors<variants::runavx2float>, nullptr,
+         variants::divideavx2float},
+        {"avx512", doubles, INT32_MAX, avx512supported, runvectors<variants::runavx512>, variants::divideavx512,
+         nullptr},
+        {"avx512float", floats, infloats, avx512supported, runfloatvectors<variants::runavx512float>, nullptr,
+         variants::divideavx512float},
 #endif
 #if defined(GENERATOR_NEON_VARIANT)
-        {"neon", always, runvectors<variants::runneon>, variants::divideneon},
+        {"neon", doubles, INT32_MAX, always, runvectors<variants::runneon>, variants::divideneon, nullptr},
+        {"neonfloat", floats, infloats, always, runfloatvectors<variants::runneonfloat>, nullptr,
+         variants::divideneonfloat},
 #endif
     };
     return variants;
 }
 
-const batchvariant& fastestbatchvariant()
+const batchvariant& fastestbatchvariant(std::int32_t cellcount)
 {
-    static const batchvariant& chosen = [] () -> const batchvariant& {
-        const auto& variants = batchvariants();
-        const auto widest = std::find_if(variants.rbegin(), variants.rend(),
-                                         [](const batchvariant& v) { return v.supported(); });
-        return *widest;
-    }();
-    return chosen;
+    const auto& variants = batchvariants();
+    return *std::find_if(variants.rbegin(), variants.rend(), [cellcount](const batchvariant& v) {
+        return v.supported() && cellcount <= v.mostcells;
+    });
 }
 
 }  // namespace generator

@@ -20,46 +20,74 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 // (rotatedpasses.h).
 // Cells and carries are doubles holding integers (every value of a pass is
 // an integer below 2^31), and each division is a multiply by the cell's
-// reciprocal (exactdivide below).
+// reciprocal (exactdivide below); or, in a run whose every value fits a
+// float, floats (floatdivide.h), twice as many to a vector.
 namespace generator {
 
-inline constexpr std::int32_t batchpasses = 128;
+inline constexpr std::int32_t batchpasses = 256;
+
+enum class precision { doubles, floats };
 
 // The cells of one spigot, in natural order: cell j is A[j + 1], with
-// multiplier j + 1 and divisor 2j + 1. 16 bytes a cell, half of them shared.
+// multiplier j + 1 and divisor 2j + 1. 16 bytes a cell in doubles, 8 in
+// floats, half of them shared.
 struct spigotbatch {
-    explicit spigotbatch(std::int32_t cellcount);
+    spigotbatch(std::int32_t cellcount, precision cellsin);
 
     // Makes the cells, every one 2, if no pass has run yet.
     void start();
 
     std::int32_t cellcount;
-    // Empty until the first pass: until then every cell is 2, so a copy
-    // taken before it (pidigits polls one) costs no cells of its own, and
-    // a run holds one set of cells however it was copied.
+    precision cellsin;
+    // Of the pair for cellsin (the others stay empty): empty until the
+    // first pass, as until then every cell is 2, so a copy taken before
+    // it (pidigits polls one) costs no cells of its own, and a run holds
+    // one set of cells however it was copied.
     std::vector<double> cells;
+    std::vector<float> floatcells;
     // 1 / (2j + 1), rounded; never changes, so copies share it.
     std::shared_ptr<const std::vector<double>> reciprocals;
+    std::shared_ptr<const std::vector<float>> floatreciprocals;
+};
+
+// Divisions in floats, for testing a variant's own: quotients[i] and
+// remainders[i] of x[i] by divisors[i], given reciprocals[i] = 1 /
+// divisors[i] rounded; count is a multiple of 16.
+struct floatdivisions {
+    const float* x;
+    const float* reciprocals;
+    const float* divisors;
+    float* quotients;
+    float* remainders;
+    std::int32_t count;
 };
 
 // One way of running a batch, built for one instruction set.
 struct batchvariant {
     const char* name;
+    precision cellsin;
+    // The most cells it is exact for.
+    std::int32_t mostcells;
     bool (*supported)();
     // Runs batchpasses passes over the cells and stores each pass's raw
     // digit, 0 to 10, in digits.
     void (*run)(spigotbatch& cells, std::int8_t* digits);
-    // The variant's exact division on its own, for tests: quotients[i] =
-    // floor(x[i] / d) given reciprocals[i] = 1 / d rounded, as exactdivide
-    // below states it; count is a multiple of 8.
+    // The variant's exact division on its own, for tests. In doubles:
+    // quotients[i] = floor(x[i] / d) given reciprocals[i] = 1 / d rounded,
+    // as exactdivide below states it, count a multiple of 8; null in
+    // floats, which have dividefloats, in the bias form or the corrected
+    // one (floatdivide.h).
     void (*divide)(const double* x, const double* reciprocals, double* quotients, std::int32_t count);
+    void (*dividefloats)(const floatdivisions& divisions, bool corrected);
 };
 
-// Every variant this build has, the portable one first.
+// Every variant this build has, from the slowest (portable) to the
+// fastest, each instruction set's floats after its doubles.
 const std::vector<batchvariant>& batchvariants();
 
-// The widest variant this processor supports, chosen once.
-const batchvariant& fastestbatchvariant();
+// The fastest variant this processor supports for a run of cellcount
+// cells: in floats where they all fit one.
+const batchvariant& fastestbatchvariant(std::int32_t cellcount);
 
 // floor(x / d) for integers 0 <= x < 2^31 and 1 <= d <= 2^27 with a
 // quotient below 2^12, given reciprocal = 1 / d rounded to a double.

@@ -20,25 +20,32 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
+#include "floatdivide.h"
 #include "passbatch.h"
 
 namespace generator::rotated {
 
+// A vector's lanes are doubles, or floats in a run whose values all fit
+// one (floatdivide.h).
 template <typename vector>
-inline constexpr int widthof = sizeof(vector) / sizeof(double);
+using scalarof = std::remove_cvref_t<decltype(vector{}[0])>;
+
+template <typename vector>
+inline constexpr int widthof = sizeof(vector) / sizeof(scalarof<vector>);
 
 // Lanes 0 to W - 1 of v become `entering`, v[0], ..., v[W - 2].
 template <typename vector, std::size_t... l>
-[[gnu::always_inline]] inline vector shiftup(const vector& v, double entering, std::index_sequence<l...>)
+[[gnu::always_inline]] inline vector shiftup(const vector& v, scalarof<vector> entering, std::index_sequence<l...>)
 {
     const vector in = entering - vector{};  // x - 0 is x, so this is a broadcast
     return __builtin_shufflevector(v, in, (l == 0 ? widthof<vector> : int(l) - 1)...);
 }
 
 template <typename vector>
-[[gnu::always_inline]] inline vector shiftup(const vector& v, double entering)
+[[gnu::always_inline]] inline vector shiftup(const vector& v, scalarof<vector> entering)
 {
     return shiftup(v, entering, std::make_index_sequence<widthof<vector>>());
 }
@@ -46,16 +53,32 @@ template <typename vector>
 template <typename vector>
 [[gnu::always_inline]] inline vector atleastone(const vector& v)
 {
-    const vector one = vector{} + 1.0;
+    const vector one = vector{} + scalarof<vector>(1);
     return v > one ? v : one;
 }
 
 // A division, which each variant brings: quotient(x, reciprocal) is
 // floor(x / d) lane by lane, given reciprocal = 1 / d, for the values of a
-// pass. exactdivide's argument (passbatch.h) puts y = x * reciprocal +
-// 2^-30, fused or not, strictly between q and q + 1, so a floor
-// instruction gives q. (A vector floor has no portable spelling for these
-// types, hence the variants' intrinsics.)
+// pass. In doubles, exactdivide's argument (passbatch.h) puts y = x *
+// reciprocal + 2^-30, fused or not, strictly between q and q + 1, so a
+// floor instruction gives q. In floats quotient is the bias form, and
+// correcteddivide(x, reciprocal, divisor, q, r) the corrected one for the
+// cells past its range (floatdivide.h). (A vector floor has no portable
+// spelling for these types, hence the variants' intrinsics.)
+
+// A quotient and its remainder, x = q d + r, in the bias form or the
+// corrected one.
+template <typename vector, typename division, bool corrected>
+[[gnu::always_inline]] inline void dividewith(const vector& x, const vector& reciprocal, const vector& divisor,
+                                              vector& q, vector& r)
+{
+    if constexpr (corrected) {
+        division::correcteddivide(x, reciprocal, divisor, q, r);
+    } else {
+        q = division::quotient(x, reciprocal);
+        r = x - q * divisor;
+    }
+}
 
 // A division over arrays, for tests; count is a multiple of the width.
 template <typename vector, typename division>
@@ -71,6 +94,25 @@ template <typename vector, typename division>
     }
 }
 
+// The same in floats, quotients and remainders, as a batch makes them.
+template <typename vector, typename division>
+[[gnu::always_inline]] inline void dividefloatlanes(const floatdivisions& divisions, bool corrected)
+{
+    for (std::int32_t i = 0; i < divisions.count; i += widthof<vector>) {
+        vector x, reciprocal, divisor, q, r;
+        std::memcpy(&x, divisions.x + i, sizeof x);
+        std::memcpy(&reciprocal, divisions.reciprocals + i, sizeof reciprocal);
+        std::memcpy(&divisor, divisions.divisors + i, sizeof divisor);
+        if (corrected) {
+            dividewith<vector, division, true>(x, reciprocal, divisor, q, r);
+        } else {
+            dividewith<vector, division, false>(x, reciprocal, divisor, q, r);
+        }
+        std::memcpy(divisions.quotients + i, &q, sizeof q);
+        std::memcpy(divisions.remainders + i, &r, sizeof r);
+    }
+}
+
 // Which ends of the cell array a chunk of steps may pass: above the top
 // (while the last pass has not reached the cells, its cell leaves nowhere)
 // or below cell 0 (the cells entering are zero, the numbers that come with
@@ -79,6 +121,7 @@ enum class edges { none, top, bottom, both };
 
 template <typename vector, int vectors, typename division>
 struct batch {
+    typedef scalarof<vector> scalar;
     static constexpr int width = widthof<vector>;
     static constexpr std::int32_t passes = vectors * width;
 
@@ -86,11 +129,11 @@ struct batch {
         vector reciprocal, multiplier, divisor;
     };
 
-    double* __restrict cells;
-    const double* __restrict reciprocals;
+    scalar* __restrict cells;
+    const scalar* __restrict reciprocals;
     std::int32_t cellcount;
     ringslot* ring;
-    double discarded;
+    scalar discarded;
 
     // Zero above the top cell; below cell 0, zero with every number 1,
     // which passes a carry on unchanged. Both read a real cell whatever j
@@ -99,15 +142,15 @@ struct batch {
     {
         return static_cast<std::uint32_t>(j) < static_cast<std::uint32_t>(cellcount);
     }
-    double cellat(std::int32_t j) const
+    scalar cellat(std::int32_t j) const
     {
-        const double value = cells[std::clamp(j, 0, cellcount - 1)];
-        return iscell(j) ? value : 0.0;
+        const scalar value = cells[std::clamp(j, 0, cellcount - 1)];
+        return iscell(j) ? value : scalar(0);
     }
-    double reciprocalat(std::int32_t j) const
+    scalar reciprocalat(std::int32_t j) const
     {
-        const double value = reciprocals[std::clamp(j, 0, cellcount - 1)];
-        return iscell(j) ? value : 1.0;
+        const scalar value = reciprocals[std::clamp(j, 0, cellcount - 1)];
+        return iscell(j) ? value : scalar(1);
     }
 
     // Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V.
@@ -115,21 +158,21 @@ struct batch {
     // multiplier, and leaves what it divides at the next, formed from the
     // remainder vector i - 1 has just left and vector i's own quotient: so
     // only one vector per pass group waits in registers between steps.
-    template <edges at, int k>
+    template <edges at, bool corrected, int k>
     [[gnu::always_inline]] void step(std::int32_t bottom, vector* x)
     {
         vector left{}, firstquotient{};
 #pragma GCC unroll 16
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
-            const vector q = division::quotient(x[i], ring[s].reciprocal);
-            const vector remainder = x[i] - q * ring[s].divisor;
+            vector q, remainder;
+            dividewith<vector, division, corrected>(x[i], ring[s].reciprocal, ring[s].divisor, q, remainder);
             if (i == 0) {
                 firstquotient = q;
             } else {
                 // The slot vector i - 1 used is vector i's at the next step.
                 const int next = (i - 1 - k + vectors) % vectors;
-                x[i] = left * 10.0 + q * ring[next].multiplier;
+                x[i] = left * scalar(10) + q * ring[next].multiplier;
             }
             left = remainder;
         }
@@ -142,7 +185,7 @@ struct batch {
         // below cell 0 at the last steps); only below cell 0 do cells enter
         // from outside.
         constexpr bool belowzero = at == edges::bottom || at == edges::both;
-        double* const leaving = at == edges::none || iscell(top) ? cells + top : &discarded;
+        scalar* const leaving = at == edges::none || iscell(top) ? cells + top : &discarded;
         *leaving = left[width - 1];
         const vector entered = shiftup(left, belowzero ? cellat(bottom - 1) : cells[bottom - 1]);
         ringslot& renewed = ring[out];
@@ -150,28 +193,47 @@ struct batch {
             shiftup(renewed.reciprocal, belowzero ? reciprocalat(bottom - 1) : reciprocals[bottom - 1]);
         // The slot's cells are now V lower; below cell 0 (only while
         // draining) numbers clamped at 1 stay 1.
-        renewed.multiplier = renewed.multiplier - double(vectors);
-        renewed.divisor = renewed.divisor - 2.0 * vectors;
+        renewed.multiplier = renewed.multiplier - scalar(vectors);
+        renewed.divisor = renewed.divisor - scalar(2 * vectors);
         if (belowzero) {
             renewed.multiplier = atleastone(renewed.multiplier);
             renewed.divisor = atleastone(renewed.divisor);
         }
-        x[0] = entered * 10.0 + firstquotient * renewed.multiplier;
+        x[0] = entered * scalar(10) + firstquotient * renewed.multiplier;
     }
 
-    template <edges at, int... k>
+    template <edges at, bool corrected, int... k>
     [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* x, std::integer_sequence<int, k...>)
     {
-        (step<at, k>(bottom - k, x), ...);
+        (step<at, corrected, k>(bottom - k, x), ...);
+    }
+
+    // A chunk of V steps. In floats, while a pass of the chunk is on a
+    // cell past the bias form's range, with the corrected division; the
+    // cells enter from the top, so those chunks come first, and never
+    // where the chunk reaches below cell 0 (the cells there are few).
+    template <edges at>
+    [[gnu::always_inline]] void chunk(std::int32_t bottom, vector* x)
+    {
+        const auto steps = std::make_integer_sequence<int, vectors>();
+        constexpr bool mayneedcorrection =
+            std::is_same_v<scalar, float> && (at == edges::none || at == edges::top);
+        if (mayneedcorrection && bottom + passes - 1 > floatdivide::lastbiascell) {
+            unrolled<at, mayneedcorrection>(bottom, x, steps);
+        } else {
+            unrolled<at, false>(bottom, x, steps);
+        }
     }
 };
 
 // Runs `passes` passes over the cells, pass p's carry out of cell 0 going
 // to carries[p].
 template <typename vector, int vectors, typename division>
-[[gnu::always_inline]] inline void runpasses(double* __restrict cells, const double* __restrict reciprocals,
-                                             std::int32_t cellcount, double* carries)
+[[gnu::always_inline]] inline void runpasses(scalarof<vector>* __restrict cells,
+                                             const scalarof<vector>* __restrict reciprocals, std::int32_t cellcount,
+                                             double* carries)
 {
+    typedef scalarof<vector> scalar;
     typedef batch<vector, vectors, division> passbatch;
     constexpr int width = passbatch::width;
     constexpr std::int32_t passes = passbatch::passes;
@@ -181,7 +243,7 @@ template <typename vector, int vectors, typename division>
     }
 
     typename passbatch::ringslot ring[vectors];
-    passbatch state{cells, reciprocals, cellcount, ring, 0.0};
+    passbatch state{cells, reciprocals, cellcount, ring, scalar(0)};
     // The ring stays in memory (L1): hidden from the compiler's scalar
     // replacement, which would shuttle it between registers and the stack.
     __asm__("" : "+r"(state.ring));
@@ -194,10 +256,10 @@ template <typename vector, int vectors, typename division>
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
             const std::int32_t j = bottom + vectors * l + i;
-            x[i][l] = 10.0 * state.cellat(j);
+            x[i][l] = scalar(10) * state.cellat(j);
             ring[i].reciprocal[l] = state.reciprocalat(j);
-            ring[i].multiplier[l] = j >= 0 ? j + 1.0 : 1.0;
-            ring[i].divisor[l] = j >= 0 ? 2.0 * j + 1.0 : 1.0;
+            ring[i].multiplier[l] = scalar(j >= 0 ? j + 1 : 1);
+            ring[i].divisor[l] = scalar(j >= 0 ? 2 * j + 1 : 1);
         }
     }
     // Every pass is below cell 0 after cellcount + P - 1 steps; the steps
@@ -205,20 +267,19 @@ template <typename vector, int vectors, typename division>
     // checks only the ends it may pass: the top while the last pass is
     // above the cells, cell 0 once the cells entering reach below it. Once
     // the last pass is on the cells it stays there.
-    const auto chunk = std::make_integer_sequence<int, vectors>();
     std::int32_t steps = cellcount + passes - 1;
     for (; steps > 0 && bottom > cellcount - passes; steps -= vectors, bottom -= vectors) {
         if (bottom - vectors >= 0) {
-            state.template unrolled<edges::top>(bottom, x, chunk);
+            state.template chunk<edges::top>(bottom, x);
         } else {
-            state.template unrolled<edges::both>(bottom, x, chunk);
+            state.template chunk<edges::both>(bottom, x);
         }
     }
     for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
-        state.template unrolled<edges::none>(bottom, x, chunk);
+        state.template chunk<edges::none>(bottom, x);
     }
     for (; steps > 0; steps -= vectors, bottom -= vectors) {
-        state.template unrolled<edges::bottom>(bottom, x, chunk);
+        state.template chunk<edges::bottom>(bottom, x);
     }
     // Every pass has left cell 0 by now, and below it x is 10 * 0 +
     // carry * 1: each pass's carry.
@@ -233,8 +294,8 @@ template <typename vector, int vectors, typename division>
 // until batchpasses passes are done, pass p's carry out of cell 0 going to
 // carries[p].
 template <typename vector, int vectors, typename division>
-[[gnu::always_inline]] inline void runbatch(double* cells, const double* reciprocals, std::int32_t cellcount,
-                                            double* carries)
+[[gnu::always_inline]] inline void runbatch(scalarof<vector>* cells, const scalarof<vector>* reciprocals,
+                                            std::int32_t cellcount, double* carries)
 {
     constexpr std::int32_t passes = vectors * widthof<vector>;
     static_assert(batchpasses % passes == 0);

@@ -10,10 +10,10 @@ std::int32_t cellcount(std::int32_t ndigits) { return ndigits * 10 / 3; }
 
 }  // namespace
 
-spigot::spigot(std::int32_t ndigits) : spigot(ndigits, fastestbatchvariant()) {}
+spigot::spigot(std::int32_t ndigits) : spigot(ndigits, fastestbatchvariant(cellcount(ndigits))) {}
 
 spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
-    : remainders(cellcount(ndigits)), ndigits(ndigits), variant(&variant)
+    : remainders(cellcount(ndigits), variant.cellsin), ndigits(ndigits), variant(&variant)
 {
 }
 

@@ -17,7 +17,8 @@ namespace generator {
 class spigot {
 public:
     explicit spigot(std::int32_t ndigits);
-    // The same with a given batch variant, which this processor must support.
+    // The same with a given batch variant, which this processor must support
+    // and which must serve (10 * N) / 3 cells.
     spigot(std::int32_t ndigits, const batchvariant& variant);
 
     char nextdigit();

@@ -1,11 +1,12 @@
-// The AVX2 variant, with FMA: sixteen vectors of four passes, twice over
-// for a batch. A step's chain (multiply-add, floor, multiply-subtract,
+// The AVX2 variants, with FMA: sixteen vectors of four passes in doubles,
+// four times over for a batch, or of eight in floats, twice over. A step's chain (multiply-add, floor, multiply-subtract,
 // multiply-add) is about 15 cycles, which eight vectors leave uncovered on
 // a processor with two FMA pipes; the x values then spill from the sixteen
 // registers, but the spills run beside the arithmetic. Built with -mavx2
 // -mfma for this file alone.
 #include <immintrin.h>
 
+#include "floatdivide.h"
 #include "rotatedpasses.h"
 #include "variants.h"
 
@@ -14,6 +15,7 @@ namespace generator::variants {
 namespace {
 
 typedef double vector __attribute__((vector_size(32)));
+typedef float floatvector __attribute__((vector_size(32)));
 
 // y = x * reciprocal + 2^-30 lies strictly between q and q + 1
 // (rotatedpasses.h): its floor is q.
@@ -21,6 +23,27 @@ struct floorinstruction {
     static vector quotient(const vector& x, const vector& reciprocal)
     {
         return vector(_mm256_floor_pd(__m256d(x * reciprocal + 0x1p-30)));
+    }
+};
+
+// In floats the forms need the fused multiply-add (floatdivide.h). The
+// corrected one tells q0 = q - 1 by the sign of r0 - d, exact: a blend by
+// sign needs no compare.
+struct floatfloorinstruction {
+    static floatvector quotient(const floatvector& x, const floatvector& reciprocal)
+    {
+        return floatvector(
+            _mm256_floor_ps(_mm256_fmadd_ps(__m256(x), __m256(reciprocal), _mm256_set1_ps(floatdivide::bias))));
+    }
+    static void correcteddivide(const floatvector& x, const floatvector& reciprocal, const floatvector& divisor,
+                                floatvector& q, floatvector& r)
+    {
+        const __m256 y = _mm256_fmadd_ps(__m256(x), __m256(reciprocal), _mm256_set1_ps(floatdivide::correctionbias));
+        const __m256 q0 = _mm256_round_ps(y, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256 r0 = _mm256_fnmadd_ps(q0, __m256(divisor), __m256(x));
+        const __m256 past = _mm256_sub_ps(r0, __m256(divisor));
+        q = floatvector(_mm256_blendv_ps(_mm256_add_ps(q0, _mm256_set1_ps(1.0f)), q0, past));
+        r = floatvector(_mm256_blendv_ps(past, r0, past));
     }
 };
 
@@ -34,6 +57,17 @@ void runavx2(double* cells, const double* reciprocals, std::int32_t cellcount, d
 void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
 {
     rotated::dividelanes<vector, floorinstruction>(x, reciprocals, quotients, count);
+}
+
+
+void runavx2float(float* cells, const float* reciprocals, std::int32_t cellcount, double* carries)
+{
+    rotated::runbatch<floatvector, 16, floatfloorinstruction>(cells, reciprocals, cellcount, carries);
+}
+
+void divideavx2float(const floatdivisions& divisions, bool corrected)
+{
+    rotated::dividefloatlanes<floatvector, floatfloorinstruction>(divisions, corrected);
 }
 
 }  // namespace generator::variants

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "eachvariant.h"
+#include "floatdivide.h"
 #include "passbatch.h"
 
 namespace {
@@ -72,4 +73,75 @@ TEST_P(divisionpervariant, EveryBoundaryAcrossTheWholeDivisorRange)
     }
 }
 
-INSTANTIATE_FOR_EACH_VARIANT(divisionpervariant);
+INSTANTIATE_FOR_EACH_VARIANT_IN(divisionpervariant, generator::precision::doubles);
+
+// The float variants' own division, in the bias form and the corrected
+// one, at both ends of every quotient's run of dividends (which decides
+// every dividend, floatdivide.h) over every cell each form serves; the
+// bias form seen to fail at the first cell past its range.
+namespace {
+
+// The first cell from first to last where the variant's quotient or
+// remainder is wrong for a dividend a pass can form there, or -1.
+std::int32_t firstinexactcell(const generator::batchvariant& variant, bool corrected, std::int32_t first,
+                              std::int32_t last)
+{
+    std::vector<float> x, reciprocals, divisors, quotients, remainders;
+    std::vector<std::int32_t> cells, expected;
+    const auto flush = [&]() -> std::int32_t {
+        while (x.size() % 16 != 0) {  // 0 / 1, to a whole number of vectors
+            x.push_back(0.0f), reciprocals.push_back(1.0f), divisors.push_back(1.0f);
+            cells.push_back(-1), expected.push_back(0);
+        }
+        quotients.assign(x.size(), -1.0f);
+        remainders.assign(x.size(), -1.0f);
+        variant.dividefloats({x.data(), reciprocals.data(), divisors.data(), quotients.data(), remainders.data(),
+                              static_cast<std::int32_t>(x.size())},
+                             corrected);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const float remainder = x[i] - static_cast<float>(expected[i]) * divisors[i];
+            if (quotients[i] != static_cast<float>(expected[i]) || remainders[i] != remainder) {
+                return cells[i];
+            }
+        }
+        x.clear(), reciprocals.clear(), divisors.clear(), cells.clear(), expected.clear();
+        return -1;
+    };
+    for (std::int32_t j = first; j <= last; ++j) {
+        const std::int32_t d = 2 * j + 1;
+        const std::int32_t largest = 38 * j + 18;
+        for (std::int32_t k = 0; k <= largest / d; ++k) {
+            for (const std::int32_t end : {k * d, std::min(k * d + d - 1, largest)}) {
+                x.push_back(static_cast<float>(end));
+                divisors.push_back(static_cast<float>(d));
+                reciprocals.push_back(1.0f / static_cast<float>(d));
+                cells.push_back(j);
+                expected.push_back(k);
+            }
+        }
+        if (x.size() >= 1 << 16 || j == last) {
+            if (const std::int32_t inexact = flush(); inexact >= 0) {
+                return inexact;
+            }
+        }
+    }
+    return -1;
+}
+
+class floatdivisionpervariant : public eachvariant {};
+
+}  // namespace
+
+TEST_P(floatdivisionpervariant, EachFormIsExactAtEveryBoundaryOfEveryCellItServes)
+{
+    using generator::floatdivide::lastbiascell, generator::floatdivide::lastfloatcell;
+    EXPECT_EQ(firstinexactcell(*GetParam(), false, 0, lastbiascell), -1);
+    EXPECT_EQ(firstinexactcell(*GetParam(), false, lastbiascell + 1, lastbiascell + 1), lastbiascell + 1)
+        << "the bias form's range ends later than its bound says";
+    EXPECT_EQ(firstinexactcell(*GetParam(), true, 0, lastfloatcell), -1);
+    // The cells that fit end where a cell's largest value reaches 2^24.
+    EXPECT_LT(38 * lastfloatcell + 18, 1 << 24);
+    EXPECT_GE(38 * (lastfloatcell + 1) + 18, 1 << 24);
+}
+
+INSTANTIATE_FOR_EACH_VARIANT_IN(floatdivisionpervariant, generator::precision::floats);
