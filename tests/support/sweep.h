@@ -21,4 +21,15 @@ inline std::int32_t sweeplimit()
     return PI_TEST_SWEEP;
 }
 
+// Whether the build is for an emulator, where a run of many cells costs
+// minutes: tests at large counts then keep their hardest case alone.
+inline bool emulated()
+{
+#if defined(PI_TEST_EMULATED) && PI_TEST_EMULATED
+    return true;
+#else
+    return false;
+#endif
+}
+
 }  // namespace testsupport
