@@ -208,16 +208,15 @@ struct batch {
         (step<at, corrected, k>(bottom - k, x), ...);
     }
 
-    // A chunk of V steps. In floats, while a pass of the chunk is on a
-    // cell past the bias form's range, with the corrected division; the
-    // cells enter from the top, so those chunks come first, and never
-    // where the chunk reaches below cell 0 (the cells there are few).
+    // A chunk of V steps at an edge. In floats, while a pass of the chunk
+    // is on a cell past the bias form's range, with the corrected
+    // division; never where the chunk reaches below cell 0 (the cells
+    // there are few).
     template <edges at>
     [[gnu::always_inline]] void chunk(std::int32_t bottom, vector* x)
     {
         const auto steps = std::make_integer_sequence<int, vectors>();
-        constexpr bool mayneedcorrection =
-            std::is_same_v<scalar, float> && (at == edges::none || at == edges::top);
+        constexpr bool mayneedcorrection = std::is_same_v<scalar, float> && at == edges::top;
         if (mayneedcorrection && bottom + passes - 1 > floatdivide::lastbiascell) {
             unrolled<at, mayneedcorrection>(bottom, x, steps);
         } else {
@@ -275,8 +274,18 @@ template <typename vector, int vectors, typename division>
             state.template chunk<edges::both>(bottom, x);
         }
     }
+    // The body of the run, in floats first with the corrected division
+    // while a pass is past the bias form's range: a loop of its own, so
+    // that each loop is one division's straight code.
+    const auto body = std::make_integer_sequence<int, vectors>();
+    if constexpr (std::is_same_v<scalar, float>) {
+        for (; steps > 0 && bottom - vectors >= 0 && bottom + passes - 1 > floatdivide::lastbiascell;
+             steps -= vectors, bottom -= vectors) {
+            state.template unrolled<edges::none, true>(bottom, x, body);
+        }
+    }
     for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
-        state.template chunk<edges::none>(bottom, x);
+        state.template unrolled<edges::none, false>(bottom, x, body);
     }
     for (; steps > 0; steps -= vectors, bottom -= vectors) {
         state.template chunk<edges::bottom>(bottom, x);

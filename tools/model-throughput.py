@@ -9,8 +9,11 @@ measured the same way: the bound meter's loops (benchmarks/boundmeter_*.cpp,
 the arithmetic of one cell update on many independent vectors, no memory)
 run through the same model, and the fastest of its forms and vector counts
 for the kernel's instruction set is the floor. Each line gives cycles per
-cell update, the floor and the fraction floor / kernel. A benchmark tool,
-not a test.
+cell update, the floor and the fraction floor / kernel. The float kernels
+and variants are judged against their instruction set's double floor, so
+that a fraction above 100% shows what the narrower lanes bought; their
+loop is the bias form's (the step loop of runs up to 63,947 digits). A
+benchmark tool, not a test.
 
     tools/model-throughput.py            (from anywhere; needs llvm-14, g++,
                                           g++-aarch64-linux-gnu for arm64)
@@ -51,35 +54,45 @@ METERS = {
 FLOORS = {"avx512": ["avx512"], "avx2": ["avx2"], "portable": ["portable"],
           "portable (arm64)": ["portable (arm64)"], "neon": ["neon", "portable (arm64)"]}
 
-# name, source, extra flags, function whose loop is wanted (None: the
-# file's), instruction set, processors, compiler
+# name, source, extra flags, function whose loop is wanted (a name within
+# its mangled one: the buffer's by its lanes, as each file has two batch
+# loops), instruction set, processors, compiler
 KERNELS = [
-    ("buffer avx512", "buffer/kernels/avx512.cpp", ["-mavx512f"], None, "avx512", AVX512, GXX),
-    ("buffer avx2", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], None, "avx2", X86, GXX),
+    ("buffer avx512", "buffer/kernels/avx512.cpp", ["-mavx512f"], "avx512lanes", "avx512", AVX512, GXX),
+    ("buffer avx512float", "buffer/kernels/avx512.cpp", ["-mavx512f"], "avx512floatlanes", "avx512", AVX512,
+     GXX),
+    ("buffer avx2", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], "avx2lanes", "avx2", X86, GXX),
+    ("buffer avx2float", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], "avx2floatlanes", "avx2", X86, GXX),
     ("buffer portable", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable", X86, GXX),
-    ("buffer neon", "buffer/kernels/neon.cpp", [], None, "neon", ARM64, ARMGXX),
+    ("buffer neon", "buffer/kernels/neon.cpp", [], "neonlanes", "neon", ARM64, ARMGXX),
+    ("buffer neonfloat", "buffer/kernels/neon.cpp", [], "neonfloatlanes", "neon", ARM64, ARMGXX),
     ("buffer portable (arm64)", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable (arm64)",
      ARM64, ARMGXX),
     ("generator avx512", "generator/variants/avx512.cpp", ["-mavx512f"], "runavx512", "avx512", AVX512, GXX),
+    ("generator avx512float", "generator/variants/avx512.cpp", ["-mavx512f"], "runavx512float", "avx512", AVX512,
+     GXX),
     ("generator avx2", "generator/variants/avx2.cpp", ["-mavx2", "-mfma"], "runavx2", "avx2", X86, GXX),
+    ("generator avx2float", "generator/variants/avx2.cpp", ["-mavx2", "-mfma"], "runavx2float", "avx2", X86, GXX),
     ("generator portable", "generator/passbatch.cpp", [], "runportable", "portable", X86, GXX),
     ("generator neon", "generator/variants/neon.cpp", [], "runneon", "neon", ARM64, ARMGXX),
+    ("generator neonfloat", "generator/variants/neon.cpp", [], "runneonfloat", "neon", ARM64, ARMGXX),
     ("generator portable (arm64)", "generator/passbatch.cpp", [], "runportable", "portable (arm64)",
      ARM64, ARMGXX),
 ]
 
-MULTIPLY = re.compile(r"^\s*(v?fn?m(add|sub)\d*[a-z]*pd|v?mulpd|fmla|fmls|fmul|fnmsub|fmadd|fmsub|fnmadd)\b")
+MULTIPLY = re.compile(r"^\s*(v?fn?m(add|sub)\d*[a-z]*p[sd]|v?mulp[sd]|fmla|fmls|fmul|fnmsub|fmadd|fmsub|fnmadd)\b")
 ITERATIONS = 200
 
 
 def lanes(line):
-    """Doubles one instruction works on."""
+    """Doubles or floats one instruction works on."""
+    single = bool(re.search(r"^\s*\w+ps\b|\.4s\b", line))
     if "zmm" in line:
-        return 8
+        return 16 if single else 8
     if "ymm" in line:
-        return 4
-    if re.search(r"\b\w+pd\b.*xmm|\.2d", line):
-        return 2
+        return 8 if single else 4
+    if re.search(r"^\s*\w+p[sd]\b.*xmm|\.2d|\.4s\b", line):
+        return 4 if single else 2
     return 1
 
 
@@ -88,17 +101,15 @@ def function_lines(assembly, function):
     if function is None:
         return lines
     start = next(i for i, line in enumerate(lines)
-                 if re.match(r"^_Z\w*?\d%s\w*:" % function, line) or line.startswith(function + ":"))
+                 if re.match(r"^_Z\w*?\d%s(?![a-z0-9])\w*:" % function, line) or line.startswith(function + ":"))
     end = next(i for i in range(start, len(lines)) if lines[i].lstrip().startswith(".size"))
     return lines[start:end]
 
 
 def step_loop(lines):
     """Of the innermost loops (a label, a later branch back to it and no
-    loop inside), the one with the widest multiplies and the most of them:
-    the vectorized step rather than a scalar fallback; of those alike, the
-    shortest: the body of the run rather than a chunk at an edge, which
-    checks the ends of the cells."""
+    loop inside), one with the widest multiplies: the vectorized step
+    rather than a scalar fallback."""
     labels = {}
     loops = []
     for i, line in enumerate(lines):
@@ -110,17 +121,22 @@ def step_loop(lines):
             loops.append((labels[branch.group(2)], i))
     innermost = [(a, b) for a, b in loops
                  if not any(a <= c and d <= b and (c, d) != (a, b) for c, d in loops)]
-    best = None
+    candidates = []
     for start, end in innermost:
         body = [l for l in lines[start + 1:end + 1]
                 if l.startswith("\t") and not l.lstrip().startswith(".")]
         multiplies = [l for l in body if MULTIPLY.match(l)]
-        key = (max(map(lanes, multiplies), default=0), len(multiplies), -len(body))
-        if multiplies and (best is None or key > best[0]):
-            best = (key, body)
-    if best is None:
+        if multiplies:
+            candidates.append((max(map(lanes, multiplies)), len(multiplies), body))
+    if not candidates:
         raise SystemExit("no loop found")
-    return best[1]
+    widest = max(c[0] for c in candidates)
+    most = max(c[1] for c in candidates if c[0] == widest)
+    # Of the loops with the widest multiplies and at least half the most
+    # of them, the densest in multiplies: the body of the run rather than
+    # a chunk at an edge, which checks the ends of the cells.
+    runs = [c for c in candidates if c[0] == widest and 2 * c[1] >= most]
+    return max(runs, key=lambda c: (c[1] / len(c[2]), -len(c[2])))[2]
 
 
 @functools.lru_cache(maxsize=None)
