@@ -50,7 +50,7 @@ void variant(benchmark::State& state, const generator::batchvariant* variant)
     for (auto _ : state) {
         benchmark::DoNotOptimize(poll(generator::spigot(n, *variant), n));
     }
-    setcellrate(state, n, watch, variant->name);
+    setcellrate(state, n, watch, boundmeter::instructionsetof(variant->name));
 }
 
 void onepassloop(benchmark::State& state)
