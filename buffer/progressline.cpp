@@ -85,7 +85,8 @@ static void drawline(struct progressline* progress, const char* text, size_t len
 
 void reportprogress(struct progressline* progress, int32_t done)
 {
-    if (!progress->enabled) {
+    /* A finished run has nothing left to show: its line is erased next. */
+    if (!progress->enabled || done >= progress->total) {
         return;
     }
     const double now = monotonicseconds();

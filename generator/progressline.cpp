@@ -59,7 +59,8 @@ progressline::~progressline() { erase(); }
 
 void progressline::report(std::int32_t done)
 {
-    if (!enabled) {
+    // A finished run has nothing left to show: its line is erased next.
+    if (!enabled || done >= total) {
         return;
     }
     const double time = now();
