@@ -5,11 +5,14 @@
 
 #include <string>
 
+#include "runprogram.h"
+
 namespace testsupport {
 
 struct childresult {
     int status;       // as waitpid gives it
     std::string err;  // what the child wrote to standard error
+    bool hung = false;  // killed, still running after runoptions::defaulthangseconds
 };
 
 // Runs body in a forked child, which then exits 0 unless body ended it,
@@ -32,13 +35,10 @@ childresult inchild(function body)
     }
     ::close(pipeends[1]);
     childresult result{-1, ""};
-    char chunk[256];
-    ssize_t got;
-    while ((got = ::read(pipeends[0], chunk, sizeof chunk)) > 0) {
-        result.err.append(chunk, static_cast<std::size_t>(got));
-    }
+    const double hangseconds = runoptions::defaulthangseconds;
+    result.hung = readuntilclosed(pipeends[0], result.err, pid, hangseconds);
     ::close(pipeends[0]);
-    ::waitpid(pid, &result.status, 0);
+    result.status = waitforchild(pid, hangseconds, result.hung);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "runprogram.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <signal.h>
@@ -8,12 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 namespace testsupport {
 
@@ -73,13 +78,26 @@ void ignoresignals(const runoptions& options)
     }
 }
 
-void waitforexit(pid_t child, runresult& result)
+void waitforexit(pid_t child, runresult& result, double seconds)
 {
-    int wstatus = 0;
-    while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
-    }
+    bool hung = false;
+    const int wstatus = waitforchild(child, seconds, hung);
+    result.hung = result.hung || hung;
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+}
+
+using steadyclock = std::chrono::steady_clock;
+
+steadyclock::time_point after(double seconds)
+{
+    return steadyclock::now() + std::chrono::duration_cast<steadyclock::duration>(
+                                    std::chrono::duration<double>(seconds));
+}
+
+void reporthang(pid_t child, double seconds)
+{
+    std::cerr << "child " << child << " still running after " << seconds << " s: killed as hung\n";
 }
 
 }  // namespace
@@ -116,23 +134,79 @@ std::optional<runresult> runonterminal(const std::string& program,
     }
     runresult result;
     bool signalled = options.signalonprogress == 0;
+    const auto started = steadyclock::now();
+    result.hung = readuntilclosed(terminal, result.out, child, options.hangseconds, [&] {
+        // Every progress line ends in "left".
+        if (!signalled && result.out.find(" left") != std::string::npos) {
+            ::kill(child, options.signalonprogress);
+            signalled = true;
+        }
+    });
+    ::close(terminal);
+    // A child killed as hung has its own time to die.
+    const double spent = std::chrono::duration<double>(steadyclock::now() - started).count();
+    waitforexit(child, result, result.hung ? options.hangseconds : std::max(0.0, options.hangseconds - spent));
+    return result;
+}
+
+bool readuntilclosed(int fd, std::string& into, pid_t child, double seconds,
+                     const std::function<void()>& onchunk)
+{
+    const auto deadline = after(seconds);
+    bool killed = false;
     char chunk[4096];
     for (;;) {
-        const ssize_t got = ::read(terminal, chunk, sizeof chunk);
+        if (!killed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - steadyclock::now());
+            pollfd readable{fd, POLLIN, 0};
+            const int ready = ::poll(&readable, 1, static_cast<int>(std::max<long long>(0, left.count())));
+            if (ready == 0) {
+                reporthang(child, seconds);
+                ::kill(child, SIGKILL);
+                killed = true;
+                continue;
+            }
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+        }
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got > 0) {
-            result.out.append(chunk, static_cast<std::size_t>(got));
-            // Every progress line ends in "left".
-            if (!signalled && result.out.find(" left") != std::string::npos) {
-                ::kill(child, options.signalonprogress);
-                signalled = true;
+            into.append(chunk, static_cast<std::size_t>(got));
+            if (onchunk) {
+                onchunk();
             }
         } else if (got == 0 || errno != EINTR) {
-            break;  // EIO once the child has closed its side
+            break;  // end of file, or EIO once the child has closed its side of a terminal
         }
     }
-    ::close(terminal);
-    waitforexit(child, result);
-    return result;
+    return killed;
+}
+
+int waitforchild(pid_t child, double seconds, bool& hung)
+{
+    // Looks often at first, so that a short run costs no time, then less.
+    const auto deadline = after(seconds);
+    auto pause = std::chrono::microseconds(50);
+    int wstatus = 0;
+    for (;;) {
+        const pid_t ended = ::waitpid(child, &wstatus, WNOHANG);
+        if (ended == child || (ended < 0 && errno != EINTR)) {
+            return wstatus;
+        }
+        if (steadyclock::now() >= deadline) {
+            break;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    }
+    reporthang(child, seconds);
+    ::kill(child, SIGKILL);
+    hung = true;
+    while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    return wstatus;
 }
 
 runresult runprogram(const std::string& program, const std::vector<std::string>& args,
@@ -171,7 +245,7 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
     ::close(errfd);
 
     runresult result;
-    waitforexit(child, result);
+    waitforexit(child, result, options.hangseconds);
     if (options.stdoutpath.empty()) {
         result.out = readfile(outpath);
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +29,11 @@ struct runoptions {
     // Runs the program through this command (an emulator and its
     // arguments) when the tests are built for another processor.
     std::vector<std::string> launcher;
+    // A run still going this long after it started is taken for hung and
+    // killed. Only a hang reaches it: an emulated, sanitized run on a
+    // loaded machine ends far sooner.
+    double hangseconds = defaulthangseconds;
+    static constexpr double defaulthangseconds = 600.0;
 };
 
 struct runresult {
@@ -33,6 +41,7 @@ struct runresult {
     int signal = 0;   // the signal that ended it, or 0
     std::string out;
     std::string err;
+    bool hung = false;  // killed after hangseconds (status -1, signal SIGKILL)
 };
 
 // Runs a program as a user would, with args after argv[0], and captures its
@@ -47,6 +56,17 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
 std::optional<runresult> runonterminal(const std::string& program,
                                        const std::vector<std::string>& args,
                                        const runoptions& options = {});
+
+// Reads fd until every writer has closed it, appending what arrives to
+// `into` and calling onchunk after each read. If child, a writer, has not
+// closed it `seconds` from now, kills child and reads what is left; the
+// return value says whether that happened.
+bool readuntilclosed(int fd, std::string& into, pid_t child, double seconds,
+                     const std::function<void()>& onchunk = {});
+
+// Waits for child to end and returns its status as waitpid gives it. If it
+// has not ended `seconds` from now, kills it and sets hung.
+int waitforchild(pid_t child, double seconds, bool& hung);
 
 // A fresh empty directory under the system's temporary directory, removed
 // with everything in it when the object goes.
