@@ -8,6 +8,7 @@
 #include "filereplacement.h"
 #include "interruptedrun.h"
 #include "interruption.h"
+#include "progressline.h"
 
 namespace {
 
@@ -48,6 +49,20 @@ TEST(interruption, ASignalErasesTheProgressLine)
     testsupport::expectinterruptionerasesprogress([] {
         cleanuponsignals();
         noteprogressline(5);
+        raise(SIGINT);
+    });
+}
+
+TEST(interruption, ASignalAfterTheLineIsErasedWritesNothing)
+{
+    testsupport::expectnoeraseafterthelineisgone([] {
+        cleanuponsignals();
+        struct progressline progress;
+        startprogress(&progress, 1000);
+        progress.enabled = 1;  // standard error is a pipe here
+        progress.started = -1000.0;  // long enough ago for the line to be due
+        reportprogress(&progress, 500);
+        endprogress(&progress);
         raise(SIGINT);
     });
 }

@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "widestvectors.h"
 #include "eachvariant.h"
 #include "plainloop.h"
+#include "randomcells.h"
 #include "sweep.h"
 
 namespace {
@@ -75,16 +75,6 @@ batchesrun runbatches(const batchvariant* kernel, std::int32_t cellcount, std::i
     }
     closebatch(&batch);
     return run;
-}
-
-std::vector<std::int32_t> randomcells(std::int32_t cellcount, std::uint32_t seed)
-{
-    std::mt19937 draw(seed);
-    std::vector<std::int32_t> cells;
-    for (std::int32_t j = 0; j < cellcount; ++j) {
-        cells.push_back(std::uniform_int_distribution<std::int32_t>(0, 2 * j)(draw));
-    }
-    return cells;
 }
 
 }  // namespace
@@ -177,7 +167,7 @@ TEST_P(floatpervariant, LeavesTheCellsAndDigitsOfTheDoubleKernelAtTheLargestCoun
     cellcounts.resize(testsupport::emulated() ? 1 : cellcounts.size());
     for (const std::int32_t cellcount : cellcounts) {
         ASSERT_LE(cellcount, GetParam()->mostcells);
-        std::vector<std::vector<std::int32_t>> starts = {randomcells(cellcount, 1)};
+        std::vector<std::vector<std::int32_t>> starts = {testsupport::randomcells(cellcount, 1)};
         if (!testsupport::emulated()) {
             starts.push_back({});
         }

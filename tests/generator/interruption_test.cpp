@@ -5,11 +5,13 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <iostream>
 #include <sstream>
 
 #include "filereplacement.h"
 #include "interruptedrun.h"
 #include "interruption.h"
+#include "progressline.h"
 
 namespace {
 
@@ -51,6 +53,21 @@ TEST(interruption, ASignalErasesTheProgressLine)
     testsupport::expectinterruptionerasesprogress([] {
         generator::cleanuponsignals();
         generator::noteprogressline(5);
+        raise(SIGINT);
+    });
+}
+
+TEST(interruption, ASignalAfterTheLineIsErasedWritesNothing)
+{
+    testsupport::expectnoeraseafterthelineisgone([] {
+        generator::cleanuponsignals();
+        {
+            // Drawn at once on a clock long past its delay, erased as it goes.
+            double now = 0.0;
+            generator::progressline line(1000, 1000, std::cerr, true, [&now] { return now; });
+            now = 1000.0;
+            line.report(500);
+        }
         raise(SIGINT);
     });
 }

@@ -4,13 +4,13 @@
 
 #include <climits>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "eachvariant.h"
 #include "onepassspigot.h"
 #include "spigot.h"
+#include "randomcells.h"
 #include "sweep.h"
 #include "widestvectors.h"
 
@@ -82,16 +82,6 @@ batchesrun runbatches(const batchvariant& variant, std::int32_t cellcount, std::
     return run;
 }
 
-std::vector<std::int32_t> randomcells(std::int32_t cellcount, std::uint32_t seed)
-{
-    std::mt19937 draw(seed);
-    std::vector<std::int32_t> cells;
-    for (std::int32_t j = 0; j < cellcount; ++j) {
-        cells.push_back(std::uniform_int_distribution<std::int32_t>(0, 2 * j)(draw));
-    }
-    return cells;
-}
-
 }  // namespace
 
 TEST(batchvariants, EverySupportedVariantMatchesTheOnePassSpigotForEveryCountOfTheSweep)
@@ -156,7 +146,7 @@ TEST_P(floatpervariant, LeavesTheCellsAndDigitsOfTheDoubleVariantAtTheLargestCou
     cellcounts.resize(testsupport::emulated() ? 1 : cellcounts.size());
     for (const std::int32_t cellcount : cellcounts) {
         ASSERT_LE(cellcount, GetParam()->mostcells);
-        std::vector<std::vector<std::int32_t>> starts = {randomcells(cellcount, 1)};
+        std::vector<std::vector<std::int32_t>> starts = {testsupport::randomcells(cellcount, 1)};
         if (!testsupport::emulated()) {
             starts.push_back({});
         }

@@ -56,4 +56,24 @@ void expectinterruptionerasesprogress(body showandraise)
     EXPECT_EQ(child.err, "\r     \r");
 }
 
+// drawanderaseandraise, in a child, draws a progress line, erases it and
+// raises SIGINT: the child must die of SIGINT having written the line and
+// its erase alone. The line is gone by then, and whatever the terminal's
+// line holds next (the text, a message) is not the handler's to cover.
+template <typename body>
+void expectnoeraseafterthelineisgone(body drawanderaseandraise)
+{
+    const auto child = inchild(drawanderaseandraise);
+    ASSERT_TRUE(WIFSIGNALED(child.status));
+    EXPECT_EQ(WTERMSIG(child.status), SIGINT);
+    ASSERT_EQ(child.err.substr(0, 1), "\r");
+    const std::size_t end = child.err.find('\r', 1);
+    ASSERT_NE(end, std::string::npos) << child.err;
+    const std::size_t length = end - 1;
+    ASSERT_GT(length, 0u);
+    std::string erase(length + 2, ' ');
+    erase.front() = erase.back() = '\r';
+    EXPECT_EQ(child.err.substr(end), erase) << "the handler wrote after the line was erased";
+}
+
 }  // namespace testsupport
