@@ -4,6 +4,7 @@
 // or batch comparison to meet, so the choice itself is checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -12,13 +13,9 @@
 #include "divisionprobe.h"
 #include "floatdivision.h"
 #include "kernels/rotatedbatch.h"
-#include "randomcells.h"
 #include "spigotbatch.h"
-#include "sweep.h"
 
 namespace {
-
-testsupport::divisionprobe* probe = nullptr;
 
 typedef float probedvector __attribute__((vector_size(16)));
 
@@ -63,7 +60,7 @@ struct probedlanes {
         float xs[width], reciprocals[width];
         store(xs, x);
         store(reciprocals, reciprocal);
-        probe->biased(xs, reciprocals, width);
+        testsupport::activeprobe->biased(xs, reciprocals, width);
         for (int l = 0; l < width; ++l) {
             x[l] = floatquotientbiased(x[l], reciprocal[l]);
         }
@@ -73,7 +70,7 @@ struct probedlanes {
     {
         float divisors[width];
         store(divisors, divisor);
-        probe->corrected(divisors, width);
+        testsupport::activeprobe->corrected(divisors, width);
         for (int l = 0; l < width; ++l) {
             q[l] = floatquotientcorrected(x[l], reciprocal[l], divisor[l]);
             r[l] = std::fma(-q[l], divisor[l], x[l]);
@@ -90,40 +87,13 @@ constexpr int probedpasses = probedvectors * probedlanes::width;
 
 TEST(floatbatch, CorrectsTheDivisionInEveryChunkWithAPassPastTheBiasFormsLastCell)
 {
-    // Past the last bias cell by one cell and by a few chunks, and short
-    // of it by a few cells, where the first chunks, at the top, reach past
-    // it; the cells drawn at random, so that no lane divides a zero.
-    std::vector<std::int32_t> cellcounts = {FLOATDIVISION_LASTBIASCELL + 2,
-                                            FLOATDIVISION_LASTBIASCELL + 3 * probedpasses + 5,
-                                            FLOATDIVISION_LASTBIASCELL - 5};
-    cellcounts.resize(testsupport::emulated() ? 1 : cellcounts.size());
-    for (const std::int32_t cellcount : cellcounts) {
-        SCOPED_TRACE(std::to_string(cellcount) + " cells");
-        testsupport::divisionprobe watched{FLOATDIVISION_LASTBIASCELL, probedvectors};
-        probe = &watched;
-        spigotbatch batch;
-        ASSERT_TRUE(openbatch(&batch, cellcount, floatcells));
-        const std::vector<std::int32_t> start = testsupport::randomcells(cellcount, 7);
-        std::vector<std::int64_t> plaincells(start.begin(), start.end());
-        for (std::int32_t j = 0; j < cellcount; ++j) {
-            batch.floatcells[j] = static_cast<float>(start[j]);
-        }
-        double carries[BATCH_PADDING];
-        runrotatedbatch<probedlanes, probedvectors>(&batch, carries);
-
-        EXPECT_EQ(watched.biasedpastedge, 0) << "lanes past the last bias cell divided in the bias form";
-        EXPECT_GT(watched.correcteddivisions, 0);
-        EXPECT_EQ(watched.correctedtoolow, 0) << "chunks with no pass past the last bias cell corrected";
-
-        // The probed lanes make a sound batch: what plain passes leave.
-        const std::vector<std::int64_t> plaincarries = testsupport::plainpasses(plaincells, probedpasses);
-        for (int p = 0; p < probedpasses; ++p) {
-            ASSERT_EQ(carries[p], static_cast<double>(plaincarries[p])) << "pass " << p;
-        }
-        for (std::int32_t j = 0; j < cellcount; ++j) {
-            ASSERT_EQ(batch.floatcells[j], static_cast<float>(plaincells[j])) << "cell " << j;
-        }
-        closebatch(&batch);
-        probe = nullptr;
-    }
+    testsupport::expectchunksdividebytherule(
+        FLOATDIVISION_LASTBIASCELL, probedvectors, probedpasses, [](std::vector<float>& cells, double* carries) {
+            spigotbatch batch;
+            ASSERT_TRUE(openbatch(&batch, static_cast<std::int32_t>(cells.size()), floatcells));
+            std::copy(cells.begin(), cells.end(), batch.floatcells);
+            runrotatedbatch<probedlanes, probedvectors>(&batch, carries);
+            std::copy(batch.floatcells, batch.floatcells + cells.size(), cells.begin());
+            closebatch(&batch);
+        });
 }

@@ -12,7 +12,7 @@
 #include "widestvectors.h"
 #include "eachvariant.h"
 #include "plainloop.h"
-#include "randomcells.h"
+#include "batchesrun.h"
 #include "sweep.h"
 
 namespace {
@@ -41,13 +41,7 @@ class floatpervariant : public eachvariant {};
 // The raw digits of `passes` passes over cellcount cells, by whole
 // batches, and the cells they leave: from the start, or from the given
 // cells (each a remainder its divisor allows).
-struct batchesrun {
-    std::vector<std::uint8_t> digits;
-    std::vector<double> cells;
-    bool operator==(const batchesrun&) const = default;
-};
-
-batchesrun runbatches(const batchvariant* kernel, std::int32_t cellcount, std::int32_t passes,
+testsupport::batchesrun runbatches(const batchvariant* kernel, std::int32_t cellcount, std::int32_t passes,
                       const std::vector<std::int32_t>& start = {})
 {
     spigotbatch batch;
@@ -62,7 +56,7 @@ batchesrun runbatches(const batchvariant* kernel, std::int32_t cellcount, std::i
             batch.cells[j] = start[j];
         }
     }
-    batchesrun run;
+    testsupport::batchesrun run;
     std::vector<double> carries(BATCH_PADDING);
     std::vector<std::uint8_t> digits(BATCH_PADDING);
     for (std::int32_t done = 0; done < passes; done += kernel->passes) {
@@ -148,35 +142,17 @@ TEST_P(textpervariant, TellsItsObserverThePassesDoneAfterEachBatch)
 
 INSTANTIATE_FOR_EACH_VARIANT(textpervariant);
 
-// The whole texts up to the largest count that fits would take seconds a
-// kernel; the first batches of such a run meet every cell, and must leave
-// every cell and digit as the doubles do: at the most cells a float serves
-// (132,452 digits), and at a count where the corrected division serves
-// the top cells only; from the start and from cells drawn at random,
-// which meet more of the dividends a division may get wrong. (A quotient
-// one off with its remainder one divisor off stands for the same number,
-// and the next pass puts both right: only the division tests see the
-// forms' faults, and only where the last pass meets them do the cells.)
 TEST_P(floatpervariant, LeavesTheCellsAndDigitsOfTheDoubleKernelAtTheLargestCountsThatFit)
 {
     const batchvariant* doubles = fastestbatchvariant(INT32_MAX);
     const std::int32_t passes = (testsupport::emulated() ? 1 : 2) * GetParam()->passes;
     ASSERT_EQ(passes % doubles->passes, 0);
-    // Under an emulator, only the cells drawn at random at the most cells.
-    std::vector<std::int32_t> cellcounts = {132452 * 10 / 3, 132452 * 10 / 3 - 1, 300001};
-    cellcounts.resize(testsupport::emulated() ? 1 : cellcounts.size());
-    for (const std::int32_t cellcount : cellcounts) {
-        ASSERT_LE(cellcount, GetParam()->mostcells);
-        std::vector<std::vector<std::int32_t>> starts = {testsupport::randomcells(cellcount, 1)};
-        if (!testsupport::emulated()) {
-            starts.push_back({});
-        }
-        for (const auto& start : starts) {
-            EXPECT_TRUE(runbatches(GetParam(), cellcount, passes, start) ==
-                        runbatches(doubles, cellcount, passes, start))
-                << cellcount << " cells" << (start.empty() ? ", from the start" : ", drawn at random");
-        }
-    }
+    const auto by = [passes](const batchvariant* kernel) {
+        return [kernel, passes](std::int32_t cellcount, const std::vector<std::int32_t>& start) {
+            return runbatches(kernel, cellcount, passes, start);
+        };
+    };
+    testsupport::expectfloatbatchesleavewhatdoublesleave(by(GetParam()), by(doubles), GetParam()->mostcells);
 }
 
 INSTANTIATE_FOR_EACH_VARIANT_IN(floatpervariant, floatcells);

@@ -10,7 +10,7 @@
 #include "eachvariant.h"
 #include "onepassspigot.h"
 #include "spigot.h"
-#include "randomcells.h"
+#include "batchesrun.h"
 #include "sweep.h"
 #include "widestvectors.h"
 
@@ -53,13 +53,7 @@ class floatpervariant : public eachvariant {};
 // The raw digits of whole batches over cellcount cells and the cells they
 // leave: from the start, or from the given cells (each a remainder its
 // divisor allows).
-struct batchesrun {
-    std::vector<std::int8_t> digits;
-    std::vector<double> cells;
-    bool operator==(const batchesrun&) const = default;
-};
-
-batchesrun runbatches(const batchvariant& variant, std::int32_t cellcount, std::int32_t batches,
+testsupport::batchesrun runbatches(const batchvariant& variant, std::int32_t cellcount, std::int32_t batches,
                       const std::vector<std::int32_t>& start)
 {
     generator::spigotbatch state(cellcount, variant.cellsin);
@@ -72,7 +66,7 @@ batchesrun runbatches(const batchvariant& variant, std::int32_t cellcount, std::
             state.cells[j] = start[j];
         }
     }
-    batchesrun run;
+    testsupport::batchesrun run;
     std::vector<std::int8_t> digits(batchpasses);
     for (std::int32_t b = 0; b < batches; ++b) {
         variant.run(state, digits.data());
@@ -129,33 +123,16 @@ TEST(batchvariants, DispatchPicksTheWidestTheProcessorHasInFloatsWhereTheCellsFi
     }
 }
 
-// The whole texts up to the largest count that fits would take seconds a
-// variant; its first batches meet every cell, and must leave every cell
-// and digit as the doubles do: at the most cells a float serves (132,452
-// digits), and where the corrected division serves the top cells only;
-// from the start and from cells drawn at random, which meet more of the
-// dividends a division may get wrong. (A quotient one off with its
-// remainder one divisor off stands for the same number, and the next pass
-// puts both right: only the division tests see the forms' faults.)
 TEST_P(floatpervariant, LeavesTheCellsAndDigitsOfTheDoubleVariantAtTheLargestCountsThatFit)
 {
-    const batchvariant& doubles = generator::fastestbatchvariant(INT32_MAX);
     const std::int32_t batches = testsupport::emulated() ? 1 : 2;
-    // Under an emulator, only the cells drawn at random at the most cells.
-    std::vector<std::int32_t> cellcounts = {132452 * 10 / 3, 132452 * 10 / 3 - 1, 300001};
-    cellcounts.resize(testsupport::emulated() ? 1 : cellcounts.size());
-    for (const std::int32_t cellcount : cellcounts) {
-        ASSERT_LE(cellcount, GetParam()->mostcells);
-        std::vector<std::vector<std::int32_t>> starts = {testsupport::randomcells(cellcount, 1)};
-        if (!testsupport::emulated()) {
-            starts.push_back({});
-        }
-        for (const auto& start : starts) {
-            EXPECT_TRUE(runbatches(*GetParam(), cellcount, batches, start) ==
-                        runbatches(doubles, cellcount, batches, start))
-                << cellcount << " cells" << (start.empty() ? ", from the start" : ", drawn at random");
-        }
-    }
+    const auto by = [batches](const batchvariant& variant) {
+        return [&variant, batches](std::int32_t cellcount, const std::vector<std::int32_t>& start) {
+            return runbatches(variant, cellcount, batches, start);
+        };
+    };
+    testsupport::expectfloatbatchesleavewhatdoublesleave(by(*GetParam()), by(generator::fastestbatchvariant(INT32_MAX)),
+                                                         GetParam()->mostcells);
 }
 
 INSTANTIATE_FOR_EACH_VARIANT_IN(floatpervariant, generator::precision::floats);

@@ -1,8 +1,14 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "randomcells.h"
+#include "sweep.h"
 
 namespace testsupport {
 
@@ -62,6 +68,46 @@ inline std::vector<std::int64_t> plainpasses(std::vector<std::int64_t>& cells, i
         carries.push_back(q);
     }
     return carries;
+}
+
+// The probe the lanes under test report to, while a check runs.
+inline divisionprobe* activeprobe = nullptr;
+
+// Runs run(cells, carries), one batch of `passes` passes over float cells
+// in `vectors` vectors, its lanes reporting to activeprobe, and checks
+// the division each chunk made: at counts past the last bias cell by one
+// cell and by a few chunks, and short of it by a few cells, where the
+// first chunks, at the top, reach past it; from cells drawn at random, so
+// that no lane divides a zero. Then, so that the probe watched a sound
+// batch, the batch must leave the carries and cells plain passes leave.
+template <typename batch>
+void expectchunksdividebytherule(std::int32_t lastbiascell, int vectors, int passes, batch run)
+{
+    std::vector<std::int32_t> cellcounts = {lastbiascell + 2, lastbiascell + 3 * passes + 5, lastbiascell - 5};
+    cellcounts.resize(emulated() ? 1 : cellcounts.size());
+    for (const std::int32_t cellcount : cellcounts) {
+        SCOPED_TRACE(std::to_string(cellcount) + " cells");
+        divisionprobe watched{lastbiascell, vectors};
+        activeprobe = &watched;
+        const std::vector<std::int32_t> start = randomcells(cellcount, 7);
+        std::vector<float> cells(start.begin(), start.end());
+        std::vector<double> carries(static_cast<std::size_t>(passes));
+        run(cells, carries.data());
+        activeprobe = nullptr;
+
+        EXPECT_EQ(watched.biasedpastedge, 0) << "lanes past the last bias cell divided in the bias form";
+        EXPECT_GT(watched.correcteddivisions, 0);
+        EXPECT_EQ(watched.correctedtoolow, 0) << "chunks with no pass past the last bias cell corrected";
+
+        std::vector<std::int64_t> plaincells(start.begin(), start.end());
+        const std::vector<std::int64_t> plaincarries = plainpasses(plaincells, passes);
+        for (int p = 0; p < passes; ++p) {
+            ASSERT_EQ(carries[p], static_cast<double>(plaincarries[p])) << "pass " << p;
+        }
+        for (std::int32_t j = 0; j < cellcount; ++j) {
+            ASSERT_EQ(cells[j], static_cast<float>(plaincells[j])) << "cell " << j;
+        }
+    }
 }
 
 }  // namespace testsupport
