@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <optional>
 #include <set>
@@ -236,10 +238,15 @@ TEST_P(everyprogram, OnATerminalOnlyProgressIsAdded)
 // The programs redraw their progress line every quarter second.
 constexpr double redrawinterval = 0.25;
 
-// How long the terminal tests' runs last: long enough for the line to be
-// drawn and then redrawn, with room for a run that goes faster than the
-// ones the count was measured by.
-constexpr double longrunseconds = 2.5 * (programpaths::progressdelay + redrawinterval);
+// A run on a terminal that lasted this long had time to draw its line and
+// redraw it, with room for starting the process and for a batch of passes
+// in between: only such a run can show that the line is drawn.
+constexpr double decisiveseconds = programpaths::progressdelay + 2 * redrawinterval;
+
+// How long the terminal tests' runs should last: long enough to be
+// decisive, with room for a run that goes faster than the ones its count
+// was measured by (seen here: 0.7 times as long on a shared machine).
+constexpr double longrunseconds = 4 * (programpaths::progressdelay + redrawinterval);
 
 // Each kind of program, with a count measured to keep it busy that long.
 struct longrun {
@@ -260,10 +267,28 @@ protected:
         count = std::to_string(testsupport::countlasting(GetParam().discarding, longrunseconds));
         RecordProperty("count", count);
     }
-    std::optional<testsupport::runresult> runonterminal(const std::vector<std::string>& args,
-                                                        const runoptions& options = {})
+    // Runs the printing program on a terminal with the count and `more`
+    // arguments, until a run is decisive (decided(run) says). A machine
+    // whose load dropped since the count was measured can make a run too
+    // short to show anything; then before() sets the scene again and the
+    // count doubles, at most three times.
+    template <typename decides>
+    std::optional<testsupport::runresult> rununtildecided(const std::vector<std::string>& more,
+                                                          const runoptions& options, decides decided,
+                                                          const std::function<void()>& before = {})
     {
-        return testsupport::runonterminal(GetParam().printing, args, options);
+        for (int attempt = 0;; ++attempt) {
+            if (before) {
+                before();
+            }
+            std::vector<std::string> args = {count};
+            args.insert(args.end(), more.begin(), more.end());
+            auto result = testsupport::runonterminal(GetParam().printing, args, options);
+            if (!result || decided(*result) || attempt == 3) {
+                return result;
+            }
+            count = std::to_string(std::min<long long>(2 * std::stoll(count), 16953818));
+        }
     }
     // The lines drawn climb and read "42% of N digits, about 3 s left" (or
     // "... 12 min left").
@@ -289,6 +314,20 @@ protected:
     std::string count;
 };
 
+// A run that went on long enough to show its line.
+bool longenough(const testsupport::runresult& run) { return run.seconds >= decisiveseconds; }
+
+// A run sent a signal that ended on its own just as the signal came (or
+// before any line showed) shows nothing of the handler; one that went on
+// for a redraw after it shows that the handler did not end it.
+bool signaldecided(const testsupport::runresult& run)
+{
+    if (run.status != 0) {
+        return true;
+    }
+    return run.signalledafter < 0 ? longenough(run) : run.seconds - run.signalledafter >= redrawinterval;
+}
+
 TEST_P(progress, LongRunShowsProgressWhereStandardErrorIsATerminal)
 {
     // Standard output to a file, standard error on the terminal: progress
@@ -296,7 +335,7 @@ TEST_P(progress, LongRunShowsProgressWhereStandardErrorIsATerminal)
     // in the file.
     runoptions tofile;
     tofile.stdoutpath = scratch.path("text");
-    const auto shown = runonterminal({count}, tofile);
+    const auto shown = rununtildecided({}, tofile, longenough);
     if (!shown) {
         GTEST_SKIP() << "no pseudo-terminal can be made here";
     }
@@ -305,7 +344,8 @@ TEST_P(progress, LongRunShowsProgressWhereStandardErrorIsATerminal)
     EXPECT_TRUE(split.erased);
     EXPECT_EQ(split.rest, "");
     expectclimbinglines(split);
-    EXPECT_GE(split.progress.size(), 2u) << "drawn but never redrawn in a run of " << count << " digits";
+    EXPECT_GE(split.progress.size(), 2u) << "drawn but never redrawn in a run of " << count << " digits, "
+                                         << shown->seconds << " s";
     const std::string text = readfile(tofile.stdoutpath);
     EXPECT_EQ(text.substr(0, 8), "03141592");
     EXPECT_EQ(text.back(), '\n');
@@ -313,7 +353,7 @@ TEST_P(progress, LongRunShowsProgressWhereStandardErrorIsATerminal)
     // Standard error to a file: nothing but the text, wherever it goes.
     runoptions errtofile;
     errtofile.stderrpath = scratch.path("log");
-    const auto hidden = runonterminal({count}, errtofile);
+    const auto hidden = testsupport::runonterminal(GetParam().printing, {count}, errtofile);
     EXPECT_EQ(hidden->status, 0);
     EXPECT_EQ(hidden->out, text);
     EXPECT_EQ(readfile(errtofile.stderrpath), "");
@@ -327,11 +367,11 @@ TEST_P(progress, LongRunShowsProgressWhereStandardErrorIsATerminal)
 TEST_P(progress, ASignalMidRunErasesTheLineAndEndsTheRunAsThatSignal)
 {
     const std::string file = scratch.path("out.txt");
+    const auto oldfile = [&] { writefile(file, "old\n"); };
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-        writefile(file, "old\n");
         runoptions interrupted;
         interrupted.signalonprogress = signal;
-        const auto result = runonterminal({count, file}, interrupted);
+        const auto result = rununtildecided({file}, interrupted, signaldecided, oldfile);
         if (!result) {
             GTEST_SKIP() << "no pseudo-terminal can be made here";
         }
@@ -348,7 +388,7 @@ TEST_P(progress, ASignalMidRunErasesTheLineAndEndsTheRunAsThatSignal)
     runoptions nohup;
     nohup.ignoredsignals = {SIGHUP};
     nohup.signalonprogress = SIGHUP;
-    const auto result = runonterminal({count, file}, nohup);
+    const auto result = rununtildecided({file}, nohup, longenough, oldfile);
     EXPECT_EQ(result->status, 0) << "signal " << result->signal;
     const terminaloutput split = splitprogress(result->out);
     EXPECT_FALSE(split.progress.empty());

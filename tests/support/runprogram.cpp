@@ -134,18 +134,21 @@ std::optional<runresult> runonterminal(const std::string& program,
     }
     runresult result;
     bool signalled = options.signalonprogress == 0;
-    const auto started = steadyclock::now();
+    const auto since = [started = steadyclock::now()] {
+        return std::chrono::duration<double>(steadyclock::now() - started).count();
+    };
     result.hung = readuntilclosed(terminal, result.out, child, options.hangseconds, [&] {
         // Every progress line ends in "left".
         if (!signalled && result.out.find(" left") != std::string::npos) {
             ::kill(child, options.signalonprogress);
             signalled = true;
+            result.signalledafter = since();
         }
     });
     ::close(terminal);
     // A child killed as hung has its own time to die.
-    const double spent = std::chrono::duration<double>(steadyclock::now() - started).count();
-    waitforexit(child, result, result.hung ? options.hangseconds : std::max(0.0, options.hangseconds - spent));
+    waitforexit(child, result, result.hung ? options.hangseconds : std::max(0.0, options.hangseconds - since()));
+    result.seconds = since();
     return result;
 }
 

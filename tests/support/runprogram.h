@@ -42,6 +42,10 @@ struct runresult {
     std::string out;
     std::string err;
     bool hung = false;  // killed after hangseconds (status -1, signal SIGKILL)
+    // For runonterminal: seconds from the start to the end of the run, and
+    // to signalonprogress being sent (-1 if it was not).
+    double seconds = 0.0;
+    double signalledafter = -1.0;
 };
 
 // Runs a program as a user would, with args after argv[0], and captures its
