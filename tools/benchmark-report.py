@@ -1,0 +1,174 @@
+#!/usr/bin/env python3
+"""The tables of tools/benchmark-report.sh, from the benchmark programs'
+JSON output and whole-process runs of the two discarding programs.
+
+    benchmark-report.py WORKDIR BINDIR RUNS PLOT COUNT...
+
+WORKDIR holds buffer.json and generator.json; PLOT is an SVG file name or
+empty. Prints markdown on standard output."""
+
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+from pathlib import Path
+
+# The most cells a float serves (cell j holds at most 38 j + 18 < 2^24),
+# and so the largest count whose every cell runs in floats, on processors
+# with float lanes (x86-64 with AVX2 and FMA, every arm64).
+LARGEST_FLOAT_COUNT = 132452
+PROGRAMS = ("pi_buffer_discard", "pi_generator_discard")
+
+
+def cpuinfo():
+    fields = {}
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            key, _, value = line.partition(":")
+            key = key.strip()
+            if key and key not in fields:
+                fields[key] = value.strip()
+    except OSError:
+        pass
+    return fields
+
+
+def hasfloatlanes(info):
+    flags = info.get("flags", "").split()
+    if "avx2" in flags and "fma" in flags:
+        return True
+    return os.uname().machine in ("aarch64", "arm64")
+
+
+def compilerof(bindir):
+    cache = Path(bindir).parent / "CMakeCache.txt"
+    try:
+        match = re.search(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", cache.read_text(), re.M)
+        if match:
+            out = subprocess.run([match.group(1), "--version"], capture_output=True, text=True)
+            return out.stdout.splitlines()[0]
+    except (OSError, IndexError):
+        pass
+    return "unknown compiler"
+
+
+def rate(value):
+    if value >= 1e9:
+        return f"{value / 1e9:.3g} G"
+    return f"{value / 1e6:.3g} M"
+
+
+def kerneltable(title, program, results):
+    rows = [b for b in results["benchmarks"]
+            if not b["name"].startswith("bound/") and b.get("run_type", "iteration") == "iteration"]
+    byname = {b["name"]: b for b in rows}
+    print(f"### {title} (`{program}`)")
+    print()
+    print("| kernel | N | cell updates/s | of its instruction set's double bound | float / double |")
+    print("| --- | --- | --- | --- | --- |")
+    for b in rows:
+        name, _, count = b["name"].partition("/")
+        ofbound = f"{b['of_bound']:.0%}" if "of_bound" in b else ""
+        ratio = ""
+        if name.endswith("float"):
+            doubles = byname.get(f"{name[:-len('float')]}/{count}")
+            if doubles:
+                ratio = f"{b['cell_updates'] / doubles['cell_updates']:.2f}×"
+        print(f"| {name} | {count} | {rate(b['cell_updates'])} | {ofbound} | {ratio} |")
+    print()
+
+
+def runonce(program, count):
+    """CPU seconds of one run."""
+    process = subprocess.Popen([program, str(count)], stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    if status != 0:
+        sys.exit(f"{program} {count} failed")
+    return usage.ru_utime + usage.ru_stime
+
+
+def wholeprocesses(bindir, runs, counts):
+    """Median CPU time per program and count, the runs interleaved so that
+    a change in the machine's load meets all alike."""
+    times = {(p, n): [] for p in PROGRAMS for n in counts}
+    for _ in range(runs):
+        for n in counts:
+            for p in PROGRAMS:
+                times[(p, n)].append(runonce(os.path.join(bindir, p), n))
+    return {key: statistics.median(value) for key, value in times.items()}
+
+
+def plotsvg(path, counts, medians, floats):
+    data = "\n".join(f"{n} {medians[(PROGRAMS[0], n)]} {medians[(PROGRAMS[1], n)]}" for n in counts)
+    leave = ""
+    if floats and counts[0] <= LARGEST_FLOAT_COUNT < counts[-1]:
+        edge = LARGEST_FLOAT_COUNT + 0.5
+        leave = (f"set arrow from {edge}, graph 0 to {edge}, graph 1 nohead dashtype 2\n"
+                 f"set label 'runs leave floats past {LARGEST_FLOAT_COUNT:,} digits' "
+                 f"at {edge}, graph 0.08 right offset -1,0\n")
+    script = f"""set terminal svg size 800,520 dynamic font 'sans,12'
+set output '{path}'
+set title 'Whole-process CPU time against the digit count'
+set xlabel 'digits, N'
+set ylabel 'CPU seconds (median)'
+set logscale xy
+set grid
+set key top left
+{leave}$data << EOD
+{data}
+EOD
+plot $data using 1:2 with linespoints title '{PROGRAMS[0]}', \\
+     $data using 1:3 with linespoints title '{PROGRAMS[1]}'
+"""
+    subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def main():
+    work, bindir, runs, plot = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+    counts = sorted(int(n) for n in sys.argv[5:])
+    buffer = json.loads(Path(work, "buffer.json").read_text())
+    generator = json.loads(Path(work, "generator.json").read_text())
+    info = cpuinfo()
+    context = buffer["context"]
+    floats = hasfloatlanes(info)
+
+    name = info.get("model name", os.uname().machine)
+    family, model = info.get("cpu family"), info.get("model")
+    identity = f", family {family} model {model}" if family and model else ""
+    features = [f for f in ("avx512f", "avx2", "fma") if f in info.get("flags", "").split()]
+    clock = context.get("clock_ghz")
+    print(f"## {name}{identity}")
+    print()
+    print(f"- features: {', '.join(features) or os.uname().machine}; "
+          f"{context.get('num_cpus', '?')} processors seen; {compilerof(bindir)}")
+    if clock:
+        print(f"- clock, as the benchmarks measure it (a chain of dependent adds): {float(clock):.2f} GHz")
+    bounds = sorted((k[len("bound_"):-len("_gups")], float(v)) for k, v in context.items()
+                    if k.startswith("bound_") and k.endswith("_gups"))
+    if bounds:
+        print("- bounds measured in this run, cell updates/s: " +
+              ", ".join(f"{s} {v:.3g} G" for s, v in bounds))
+    print(f"- float lanes: {'up to ' + format(LARGEST_FLOAT_COUNT, ',') + ' digits' if floats else 'none'}")
+    print()
+    kerneltable("Buffer kernels", "buffer_benchmark", buffer)
+    kerneltable("Generator variants", "generator_benchmark", generator)
+
+    medians = wholeprocesses(bindir, runs, counts)
+    print(f"### Whole processes (CPU time, median of {runs} interleaved runs)")
+    print()
+    print("| N | pi_buffer_discard | pi_generator_discard | generator / buffer |")
+    print("| --- | --- | --- | --- |")
+    for n in counts:
+        b, g = medians[(PROGRAMS[0], n)], medians[(PROGRAMS[1], n)]
+        ratio = f"{g / b:.2f}×" if b > 0 else ""
+        print(f"| {n:,} | {b:.3f} s | {g:.3f} s | {ratio} |")
+    print()
+    if plot:
+        plotsvg(plot, counts, medians, floats)
+        print(f"The plot is in {plot}.", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
