@@ -108,7 +108,7 @@ def plotsvg(path, counts, medians, floats):
         leave = (f"set arrow from {edge}, graph 0 to {edge}, graph 1 nohead dashtype 2\n"
                  f"set label 'runs leave floats past {LARGEST_FLOAT_COUNT:,} digits' "
                  f"at {edge}, graph 0.08 right offset -1,0\n")
-    script = f"""set terminal svg size 800,520 dynamic font 'sans,12'
+    script = f"""set terminal svg size 800,520 dynamic noenhanced font 'sans,12'
 set output '{path}'
 set title 'Whole-process CPU time against the digit count'
 set xlabel 'digits, N'
