@@ -6,11 +6,11 @@
 #include "release.h"
 #include "spigotbatch.h"
 
-int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buffer,
+int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
                   const struct passobserver* observer)
 {
     struct spigotbatch batch;
-    if (!openbatch(&batch, ndigits * 10 / 3, kernel->precision)) {
+    if (!openbatch(&batch, ndigits * 10 / 3, plan->crossing)) {
         return computepi_outofmemory;
     }
     struct releasestate state;
@@ -19,10 +19,10 @@ int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buff
     uint8_t digits[BATCH_PADDING];
     /* Whole batches: passes past the Nth change only cells nobody reads
        again, and their digits are not released. */
-    for (int32_t done = 0; done < ndigits; done += kernel->passes) {
-        kernel->runbatch(&batch, carries);
-        finishbatch(&batch, carries, kernel->passes, digits);
-        const int32_t wanted = ndigits - done < kernel->passes ? ndigits - done : kernel->passes;
+    for (int32_t done = 0; done < ndigits; done += plan->passes) {
+        runplannedbatch(plan, &batch, carries);
+        finishbatch(&batch, carries, plan->passes, digits);
+        const int32_t wanted = ndigits - done < plan->passes ? ndigits - done : plan->passes;
         for (int32_t k = 0; k < wanted; ++k) {
             releasedigit(&state, digits[k], buffer);
         }
@@ -37,7 +37,8 @@ int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buff
 
 int computepiobserved(int32_t ndigits, char* buffer, const struct passobserver* observer)
 {
-    return computepiwith(fastestbatchvariant(ndigits * 10 / 3), ndigits, buffer, observer);
+    const struct batchplan plan = fastestbatchplan(ndigits * 10 / 3);
+    return computepiwith(&plan, ndigits, buffer, observer);
 }
 
 int computepi(int32_t ndigits, char* buffer)

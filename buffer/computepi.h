@@ -25,10 +25,10 @@ struct passobserver {
 /* computepi, telling observer (unless NULL) how far it has come. */
 int computepiobserved(int32_t ndigits, char* buffer, const struct passobserver* observer);
 
-/* The same with a given kernel, which this processor must support and
-   which must serve (10 * N) / 3 cells (kernels/kernels.h). */
-struct batchvariant;
-int computepiwith(const struct batchvariant* kernel, int32_t ndigits, char* buffer,
+/* The same with given kernels, which this processor must support, for
+   (10 * N) / 3 cells (kernels/kernels.h). */
+struct batchplan;
+int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
                   const struct passobserver* observer);
 
 #endif

@@ -4,49 +4,74 @@
 
 namespace {
 
+/* A region of count cells from cell `lowest`, padded on both sides:
+   returns its cells and sets its reciprocals, or NULL when memory runs
+   out. */
 template <typename scalar>
-scalar* fill(void* block, size_t span, int32_t cellcount)
+scalar* openregion(void** block, int32_t lowest, int32_t count, scalar** reciprocalsout)
 {
-    scalar* cells = (scalar*)block + BATCH_PADDING;
-    scalar* reciprocals = (scalar*)block + span + BATCH_PADDING;
-    for (int32_t j = -BATCH_PADDING; j < cellcount + BATCH_PADDING; ++j) {
-        const int32_t index = j > 0 ? j : 0;
-        cells[j] = j >= 0 && j < cellcount ? 2 : 0;
-        /* Rounded once, to the cells' own precision. */
-        reciprocals[j] = (scalar)1 / (scalar)(2 * index + 1);
+    const size_t span = (size_t)count + 2 * BATCH_PADDING;
+    *block = malloc(2 * span * sizeof(scalar));
+    if (*block == NULL) {
+        return NULL;
     }
+    scalar* cells = (scalar*)*block + BATCH_PADDING;
+    scalar* reciprocals = cells + span;
+    for (int32_t j = -BATCH_PADDING; j < count + BATCH_PADDING; ++j) {
+        cells[j] = j >= 0 && j < count ? 2 : 0;
+        /* Rounded once, to the cells' own precision; below the region 1,
+           and so at cell 0, whose divisor is 1. */
+        reciprocals[j] = j >= 0 ? (scalar)1 / (scalar)(2 * (lowest + j) + 1) : 1;
+    }
+    *reciprocalsout = reciprocals;
     return cells;
 }
 
 }  // namespace
 
-int openbatch(struct spigotbatch* batch, int32_t cellcount, enum cellprecision precision)
+int openbatch(struct spigotbatch* batch, int32_t cellcount, int32_t crossing)
 {
-    const size_t span = (size_t)cellcount + 2 * BATCH_PADDING;
-    const size_t size = precision == floatcells ? sizeof(float) : sizeof(double);
-    void* block = malloc(2 * span * size);
-    if (block == NULL) {
-        return 0;
-    }
     batch->cellcount = cellcount;
-    batch->precision = precision;
-    batch->block = block;
+    batch->crossing = crossing;
     batch->cells = batch->reciprocals = NULL;
     batch->floatcells = batch->floatreciprocals = NULL;
-    if (precision == floatcells) {
-        batch->floatcells = fill<float>(block, span, cellcount);
-        batch->floatreciprocals = batch->floatcells + span;
-    } else {
-        batch->cells = fill<double>(block, span, cellcount);
-        batch->reciprocals = batch->cells + span;
+    batch->doubleblock = batch->floatblock = NULL;
+    /* A run with no cells still has a region for its kernel to run on. */
+    if (crossing > 0 || cellcount == 0) {
+        batch->floatcells = openregion<float>(&batch->floatblock, 0, crossing, &batch->floatreciprocals);
+        if (batch->floatcells == NULL) {
+            return 0;
+        }
+    }
+    if (crossing < cellcount || cellcount == 0) {
+        batch->cells = openregion<double>(&batch->doubleblock, crossing, cellcount - crossing, &batch->reciprocals);
+        if (batch->cells == NULL) {
+            closebatch(batch);
+            return 0;
+        }
     }
     return 1;
 }
 
 void closebatch(struct spigotbatch* batch)
 {
-    free(batch->block);
-    batch->block = NULL;
+    free(batch->doubleblock);
+    free(batch->floatblock);
+    batch->doubleblock = batch->floatblock = NULL;
+}
+
+double cellvalue(const struct spigotbatch* batch, int32_t j)
+{
+    return j < batch->crossing ? (double)batch->floatcells[j] : batch->cells[j - batch->crossing];
+}
+
+void setcellvalue(struct spigotbatch* batch, int32_t j, double value)
+{
+    if (j < batch->crossing) {
+        batch->floatcells[j] = (float)value;
+    } else {
+        batch->cells[j - batch->crossing] = value;
+    }
 }
 
 void finishbatch(struct spigotbatch* batch, const double* carries, int32_t passes,
@@ -60,9 +85,7 @@ void finishbatch(struct spigotbatch* batch, const double* carries, int32_t passe
         q = 10 * (q % 10) + (int32_t)carries[k];
         digits[k] = (uint8_t)(q / 10);
     }
-    if (batch->cellcount > 0 && batch->precision == floatcells) {
-        batch->floatcells[0] = (float)(q % 10);
-    } else if (batch->cellcount > 0) {
-        batch->cells[0] = (double)(q % 10);
+    if (batch->cellcount > 0) {
+        setcellvalue(batch, 0, q % 10);
     }
 }

@@ -14,14 +14,18 @@
    Cell j's multiplier j + 1 and divisor 2j + 1 follow from its number,
    so the kernels compute them; only the reciprocals are a table.
 
-   Cells are doubles (every value is an integer below 2^31, see
-   exactdivision.h), or floats for kernels with single-precision lanes,
-   in runs where every value fits one (floatdivision.h). The arrays are padded by BATCH_PADDING cells on both
-   sides so that filling and draining the pipeline need no special case:
+   Cells are floats below the crossing, for kernels with single-precision
+   lanes (cell j never holds more than 38 j + 18, floatdivision.h), and
+   doubles from it up (every value is an integer below 2^31,
+   exactdivision.h): 8 bytes a cell below, 16 above. Carries only flow
+   down, so the doubles run first, as a region of their own, and hand the
+   floats one carry per pass. Each region's arrays are indexed from its
+   own first cell and padded by BATCH_PADDING cells on both sides, so that
+   filling and draining the pipeline need no special case:
    - above the top cell, zero cells meet zero carries and stay zero;
-   - below cell 0, cells with multiplier 1 and divisor 1 (reciprocal 1;
-     the kernels clamp the other two) pass a carry on unchanged, so a pass
-     that has finished keeps its carry to the end.
+   - below the bottom one, cells with multiplier 1 and divisor 1
+     (reciprocal 1; the kernels clamp the other two) pass a carry on
+     unchanged, so a pass that has finished keeps its carry to the end.
    Cell 0 itself runs with divisor 1 like the cells below it: each pass
    hands out 10 * A[1] + carry whole and leaves a zero behind. Cell 0 is a
    pass's last cell, so nothing else depends on it, and finishbatch() puts
@@ -30,29 +34,33 @@
 /* At least the largest batch of any kernel, and its steps past the end. */
 #define BATCH_PADDING 288
 
-enum cellprecision { doublecells, floatcells };
-
 struct spigotbatch {
     int32_t cellcount;
-    enum cellprecision precision;
-    /* Indexed from -BATCH_PADDING to cellcount + BATCH_PADDING - 1; the
-       pair of the batch's precision is set, the other is NULL. */
+    /* Cells [0, crossing) are floats, [crossing, cellcount) doubles. */
+    int32_t crossing;
+    /* The doubles, from cell `crossing`, and their reciprocals 1 / (2j + 1)
+       rounded (1 below the region); NULL when every cell is a float. */
     double* cells;
-    /* 1 / (2 max(j, 0) + 1), rounded. */
     double* reciprocals;
+    /* The floats, from cell 0, the same; NULL when none is. */
     float* floatcells;
     float* floatreciprocals;
-    void* block;
+    void* doubleblock;
+    void* floatblock;
 };
 
-/* Sets up cellcount cells of 2 and their reciprocals in the given
-   precision: 16 bytes a cell in doubles, 8 in floats. Returns 0 when
-   memory runs out. */
-int openbatch(struct spigotbatch* batch, int32_t cellcount, enum cellprecision precision);
+/* Sets up cellcount cells of 2 and their reciprocals, floats below the
+   crossing (0 <= crossing <= cellcount) and doubles from it. Returns 0
+   when memory runs out. */
+int openbatch(struct spigotbatch* batch, int32_t cellcount, int32_t crossing);
 void closebatch(struct spigotbatch* batch);
 
-/* After a kernel has run `passes` passes: turns the carries each pass took
-   out of cell 0 into the passes' raw digits, 0 to 10, and restores cell 0. */
+/* Cell j's value, whichever region holds it. */
+double cellvalue(const struct spigotbatch* batch, int32_t j);
+void setcellvalue(struct spigotbatch* batch, int32_t j, double value);
+
+/* After a batch of `passes` passes: turns the carries each pass took out
+   of cell 0 into the passes' raw digits, 0 to 10, and restores cell 0. */
 void finishbatch(struct spigotbatch* batch, const double* carries, int32_t passes,
                  uint8_t* digits);
 

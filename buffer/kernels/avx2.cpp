@@ -29,6 +29,7 @@ struct avx2lanes {
     {
         return _mm256_floor_pd(_mm256_fmadd_pd(x, reciprocal, _mm256_set1_pd(EXACTDIVISION_BIAS)));
     }
+    static vector min(vector a, vector b) { return _mm256_min_pd(a, b); }
     static vector max(vector a, vector b) { return _mm256_max_pd(a, b); }
     static vector rotateup(vector v, const double* entering)
     {
@@ -65,6 +66,7 @@ struct avx2floatlanes {
         q = _mm256_blendv_ps(_mm256_add_ps(q0, _mm256_set1_ps(1.0f)), q0, t);
         r = _mm256_blendv_ps(t, r0, t);
     }
+    static vector min(vector a, vector b) { return _mm256_min_ps(a, b); }
     static vector max(vector a, vector b) { return _mm256_max_ps(a, b); }
     static vector rotateup(vector v, const float* entering)
     {
@@ -79,9 +81,9 @@ struct avx2floatlanes {
 
 }  // namespace
 
-void runbatchavx2(struct spigotbatch* batch, double* carries)
+void runbatchavx2(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
-    runrotatedbatch<avx2lanes, avx2vectors>(batch, carries);
+    runrotatedbatch<avx2lanes, avx2vectors>(batch, carriesin, carriesout);
 }
 
 void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count)
@@ -89,9 +91,9 @@ void divideavx2(const double* x, const double* reciprocals, double* quotients, i
     dividelanes<avx2lanes>(x, reciprocals, quotients, count);
 }
 
-void runbatchavx2float(struct spigotbatch* batch, double* carries)
+void runbatchavx2float(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
-    runrotatedbatch<avx2floatlanes, avx2vectors>(batch, carries);
+    runrotatedbatch<avx2floatlanes, avx2vectors>(batch, carriesin, carriesout);
 }
 
 void divideavx2float(const struct floatdivisions* divisions, int corrected)

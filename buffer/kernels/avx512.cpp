@@ -27,6 +27,7 @@ struct avx512lanes {
         const vector y = _mm512_fmadd_pd(x, reciprocal, _mm512_set1_pd(EXACTDIVISION_BIAS));
         return _mm512_roundscale_pd(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     }
+    static vector min(vector a, vector b) { return _mm512_min_pd(a, b); }
     static vector max(vector a, vector b) { return _mm512_max_pd(a, b); }
     static vector rotateup(vector v, const double* entering)
     {
@@ -66,6 +67,7 @@ struct avx512floatlanes {
         q = _mm512_mask_add_ps(q0, shortbyone, q0, _mm512_set1_ps(1.0f));
         r = _mm512_mask_sub_ps(r0, shortbyone, r0, divisor);
     }
+    static vector min(vector a, vector b) { return _mm512_min_ps(a, b); }
     static vector max(vector a, vector b) { return _mm512_max_ps(a, b); }
     static vector rotateup(vector v, const float* entering)
     {
@@ -80,9 +82,9 @@ struct avx512floatlanes {
 
 }  // namespace
 
-void runbatchavx512(struct spigotbatch* batch, double* carries)
+void runbatchavx512(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
-    runrotatedbatch<avx512lanes, avx512vectors>(batch, carries);
+    runrotatedbatch<avx512lanes, avx512vectors>(batch, carriesin, carriesout);
 }
 
 void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count)
@@ -90,9 +92,9 @@ void divideavx512(const double* x, const double* reciprocals, double* quotients,
     dividelanes<avx512lanes>(x, reciprocals, quotients, count);
 }
 
-void runbatchavx512float(struct spigotbatch* batch, double* carries)
+void runbatchavx512float(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
-    runrotatedbatch<avx512floatlanes, avx512vectors>(batch, carries);
+    runrotatedbatch<avx512floatlanes, avx512vectors>(batch, carriesin, carriesout);
 }
 
 void divideavx512float(const struct floatdivisions* divisions, int corrected)

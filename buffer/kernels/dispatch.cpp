@@ -1,7 +1,7 @@
-/* Picks the widest kernel the processor can run for the run's cells.
-   Nothing but the processor and the count decide: no option or
-   environment variable changes the choice. Built with the default flags,
-   so the checks themselves run anywhere. */
+/* Picks the widest kernels the processor can run for the run's cells,
+   and runs a batch with them. Nothing but the processor and the count
+   decide: no option or environment variable changes the choice. Built
+   with the default flags, so the checks themselves run anywhere. */
 #include "kernels.h"
 
 #include "floatdivision.h"
@@ -16,12 +16,12 @@ static_assert(portablepasses <= BATCH_PADDING && avx2floatpasses + avx2vectors <
               "batch longer than the padding");
 
 /* Doubles serve every count a run may have (computepi.h). */
-enum { everycell = INT32_MAX, floatcellsmost = FLOATDIVISION_LASTCELL + 1 };
+enum { everycell = INT32_MAX, floatcellsmost = FLOATDIVISION_LASTCELL + 1, indoubles = 0, infloats = 1 };
 
 static int alwayssupported(void) { return 1; }
 
 static const struct batchvariant portable = {
-    "portable", portablepasses, doublecells, everycell, alwayssupported, runbatchportable, divideportable, NULL,
+    "portable", portablepasses, indoubles, everycell, NULL, alwayssupported, runbatchportable, divideportable, NULL,
 };
 
 #if defined(PI_X86_KERNELS)
@@ -33,20 +33,20 @@ static int avx2supported(void)
 static int avx512supported(void) { return __builtin_cpu_supports("avx512f"); }
 
 static const struct batchvariant avx2 = {
-    "avx2", avx2passes, doublecells, everycell, avx2supported, runbatchavx2, divideavx2, NULL,
+    "avx2", avx2passes, indoubles, everycell, NULL, avx2supported, runbatchavx2, divideavx2, NULL,
 };
 
 static const struct batchvariant avx2float = {
-    "avx2float", avx2floatpasses, floatcells, floatcellsmost, avx2supported, runbatchavx2float, NULL,
+    "avx2float", avx2floatpasses, infloats, floatcellsmost, &avx2, avx2supported, runbatchavx2float, NULL,
     divideavx2float,
 };
 
 static const struct batchvariant avx512 = {
-    "avx512", avx512passes, doublecells, everycell, avx512supported, runbatchavx512, divideavx512, NULL,
+    "avx512", avx512passes, indoubles, everycell, NULL, avx512supported, runbatchavx512, divideavx512, NULL,
 };
 
 static const struct batchvariant avx512float = {
-    "avx512float", avx512floatpasses, floatcells, floatcellsmost, avx512supported, runbatchavx512float, NULL,
+    "avx512float", avx512floatpasses, infloats, floatcellsmost, &avx512, avx512supported, runbatchavx512float, NULL,
     divideavx512float,
 };
 #endif
@@ -54,11 +54,11 @@ static const struct batchvariant avx512float = {
 #if defined(PI_NEON_KERNELS)
 /* Every arm64 processor has NEON. */
 static const struct batchvariant neon = {
-    "neon", neonpasses, doublecells, everycell, alwayssupported, runbatchneon, divideneon, NULL,
+    "neon", neonpasses, indoubles, everycell, NULL, alwayssupported, runbatchneon, divideneon, NULL,
 };
 
 static const struct batchvariant neonfloat = {
-    "neonfloat", neonfloatpasses, floatcells, floatcellsmost, alwayssupported, runbatchneonfloat, NULL,
+    "neonfloat", neonfloatpasses, infloats, floatcellsmost, &neon, alwayssupported, runbatchneonfloat, NULL,
     divideneonfloat,
 };
 #endif
@@ -80,12 +80,55 @@ const struct batchvariant* const batchvariants[] = {
 };
 const int32_t batchvariantcount = (int32_t)(sizeof batchvariants / sizeof batchvariants[0]);
 
-const struct batchvariant* fastestbatchvariant(int32_t cellcount)
+struct batchplan planwithcrossing(const struct batchvariant* kernel, int32_t cellcount, int32_t crossing)
+{
+    struct batchplan plan = {NULL, kernel, 0, kernel->passes};
+    if (!kernel->infloats) {
+        return plan;
+    }
+    crossing = crossing < kernel->mostcells ? crossing : kernel->mostcells;
+    crossing = crossing < cellcount ? crossing : cellcount;
+    if (crossing == 0 && cellcount > 0) {
+        plan.doubles = kernel->doublesabove;
+        plan.passes = plan.doubles->passes;
+        return plan;
+    }
+    /* A run without cells is one float region, as a run whose cells all
+       fit is. */
+    plan.floats = kernel;
+    plan.doubles = crossing < cellcount ? kernel->doublesabove : NULL;
+    plan.crossing = crossing;
+    return plan;
+}
+
+struct batchplan planwith(const struct batchvariant* kernel, int32_t cellcount)
+{
+    return planwithcrossing(kernel, cellcount, cellcount);
+}
+
+struct batchplan fastestbatchplan(int32_t cellcount)
 {
     for (int32_t i = batchvariantcount - 1; i > 0; --i) {
-        if (batchvariants[i]->supported() && cellcount <= batchvariants[i]->mostcells) {
-            return batchvariants[i];
+        if (batchvariants[i]->supported()) {
+            return planwith(batchvariants[i], cellcount);
         }
     }
-    return &portable;
+    return planwith(&portable, cellcount);
+}
+
+void runplannedbatch(const struct batchplan* plan, struct spigotbatch* batch, double* carriesout)
+{
+    if (plan->floats == NULL) {
+        plan->doubles->runbatch(batch, NULL, carriesout);
+        return;
+    }
+    if (plan->doubles == NULL) {
+        plan->floats->runbatch(batch, NULL, carriesout);
+        return;
+    }
+    double above[BATCH_PADDING];
+    for (int32_t first = 0; first < plan->passes; first += plan->doubles->passes) {
+        plan->doubles->runbatch(batch, NULL, above + first);
+    }
+    plan->floats->runbatch(batch, above, carriesout);
 }

@@ -22,16 +22,23 @@ struct batchvariant {
     const char* name;
     /* Passes per batch: the lanes of all the vectors it keeps in flight. */
     int32_t passes;
-    /* The precision of the cells it runs on (spigotbatch.h). */
-    enum cellprecision precision;
-    /* The most cells it is exact for: a float holds every value up to
-       cell FLOATDIVISION_LASTCELL; doubles serve every run. */
+    /* Whether it runs the float cells (below the crossing, spigotbatch.h)
+       rather than the doubles. */
+    int infloats;
+    /* The most cells its region may have: a float holds every value up
+       to cell FLOATDIVISION_LASTCELL; doubles serve every run. */
     int32_t mostcells;
+    /* For a float kernel, the double kernel of its instruction set, which
+       runs the cells above the floats; its passes divide this one's. */
+    const struct batchvariant* doublesabove;
     /* Whether this processor can run it. */
     int (*supported)(void);
-    /* Runs `passes` passes over the batch's cells and stores, per pass, the
-       carry it took out of cell 0 (see spigotbatch.h). */
-    void (*runbatch)(struct spigotbatch* batch, double* carries);
+    /* Runs `passes` passes over the batch's cells of its precision, pass p
+       bringing carriesin[p] (NULL: nothing) into their top cell, and
+       stores in carriesout[p] the carry pass p hands below their bottom
+       one: out of cell 0 for the floats, or for the doubles when no cell
+       is a float (see spigotbatch.h). */
+    void (*runbatch)(struct spigotbatch* batch, const double* carriesin, double* carriesout);
     /* The kernel's exact division on its own, for tests. In doubles:
        quotients[i] = floor(x[i] / d) given reciprocals[i] = 1 / d, count a
        multiple of 8; NULL in single precision, which has dividefloats:
@@ -44,9 +51,34 @@ struct batchvariant {
 extern const struct batchvariant* const batchvariants[];
 extern const int32_t batchvariantcount;
 
-/* The fastest kernel this processor supports for a run of cellcount
-   cells: in floats where they all fit one, in doubles otherwise. */
-const struct batchvariant* fastestbatchvariant(int32_t cellcount);
+/* How a run's batches are made: cells [0, crossing) by the float kernel,
+   the rest by the double one, run passes / doubles->passes times per
+   batch. A kernel without cells is NULL. */
+struct batchplan {
+    const struct batchvariant* floats;
+    const struct batchvariant* doubles;
+    int32_t crossing;
+    int32_t passes;
+};
+
+/* The fastest plan this processor supports for a run of cellcount cells:
+   the widest instruction set, in floats for every cell a float serves
+   where that set has float lanes. */
+struct batchplan fastestbatchplan(int32_t cellcount);
+
+/* A plan with the given kernel for a run of cellcount cells: a float
+   kernel takes every cell a float serves and its doubles the rest; a
+   double kernel takes them all. */
+struct batchplan planwith(const struct batchvariant* kernel, int32_t cellcount);
+
+/* The same with the floats stopping at the given crossing instead (at
+   most what they serve), for tests. */
+struct batchplan planwithcrossing(const struct batchvariant* kernel, int32_t cellcount, int32_t crossing);
+
+/* One batch by the plan: the doubles, then the floats with the carries
+   the doubles handed down; carriesout[p] is what pass p took out of
+   cell 0. */
+void runplannedbatch(const struct batchplan* plan, struct spigotbatch* batch, double* carriesout);
 
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {
@@ -61,22 +93,22 @@ enum {
     neonpasses = neonvectors * 2,
     neonfloatpasses = neonvectors * 4,
 };
-void runbatchportable(struct spigotbatch* batch, double* carries);
+void runbatchportable(struct spigotbatch* batch, const double* carriesin, double* carriesout);
 void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count);
 #if defined(PI_X86_KERNELS)
-void runbatchavx2(struct spigotbatch* batch, double* carries);
+void runbatchavx2(struct spigotbatch* batch, const double* carriesin, double* carriesout);
 void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count);
-void runbatchavx2float(struct spigotbatch* batch, double* carries);
+void runbatchavx2float(struct spigotbatch* batch, const double* carriesin, double* carriesout);
 void divideavx2float(const struct floatdivisions* divisions, int corrected);
-void runbatchavx512(struct spigotbatch* batch, double* carries);
+void runbatchavx512(struct spigotbatch* batch, const double* carriesin, double* carriesout);
 void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count);
-void runbatchavx512float(struct spigotbatch* batch, double* carries);
+void runbatchavx512float(struct spigotbatch* batch, const double* carriesin, double* carriesout);
 void divideavx512float(const struct floatdivisions* divisions, int corrected);
 #endif
 #if defined(PI_NEON_KERNELS)
-void runbatchneon(struct spigotbatch* batch, double* carries);
+void runbatchneon(struct spigotbatch* batch, const double* carriesin, double* carriesout);
 void divideneon(const double* x, const double* reciprocals, double* quotients, int32_t count);
-void runbatchneonfloat(struct spigotbatch* batch, double* carries);
+void runbatchneonfloat(struct spigotbatch* batch, const double* carriesin, double* carriesout);
 void divideneonfloat(const struct floatdivisions* divisions, int corrected);
 #endif
 

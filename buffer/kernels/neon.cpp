@@ -27,6 +27,7 @@ struct neonlanes {
     {
         return vrndmq_f64(vfmaq_f64(vdupq_n_f64(EXACTDIVISION_BIAS), x, reciprocal));
     }
+    static vector min(vector a, vector b) { return vminq_f64(a, b); }
     static vector max(vector a, vector b) { return vmaxq_f64(a, b); }
     /* {*entering, v[0]}: lane 1 of the broadcast, then lane 0 of v. */
     static vector rotateup(vector v, const double* entering) { return vextq_f64(vld1q_dup_f64(entering), v, 1); }
@@ -58,6 +59,7 @@ struct neonfloatlanes {
         q = vbslq_f32(shortbyone, vaddq_f32(q0, vdupq_n_f32(1.0f)), q0);
         r = vbslq_f32(shortbyone, vsubq_f32(r0, divisor), r0);
     }
+    static vector min(vector a, vector b) { return vminq_f32(a, b); }
     static vector max(vector a, vector b) { return vmaxq_f32(a, b); }
     /* {*entering, v[0], v[1], v[2]}. */
     static vector rotateup(vector v, const float* entering) { return vextq_f32(vld1q_dup_f32(entering), v, 3); }
@@ -66,9 +68,9 @@ struct neonfloatlanes {
 
 }  // namespace
 
-void runbatchneon(struct spigotbatch* batch, double* carries)
+void runbatchneon(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
-    runrotatedbatch<neonlanes, neonvectors>(batch, carries);
+    runrotatedbatch<neonlanes, neonvectors>(batch, carriesin, carriesout);
 }
 
 void divideneon(const double* x, const double* reciprocals, double* quotients, int32_t count)
@@ -76,9 +78,9 @@ void divideneon(const double* x, const double* reciprocals, double* quotients, i
     dividelanes<neonlanes>(x, reciprocals, quotients, count);
 }
 
-void runbatchneonfloat(struct spigotbatch* batch, double* carries)
+void runbatchneonfloat(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
-    runrotatedbatch<neonfloatlanes, neonvectors>(batch, carries);
+    runrotatedbatch<neonfloatlanes, neonvectors>(batch, carriesin, carriesout);
 }
 
 void divideneonfloat(const struct floatdivisions* divisions, int corrected)

@@ -6,23 +6,25 @@
    before, so the cell a pass leaves is the one the next pass picks up. */
 #include "kernels.h"
 
+#include <stddef.h>
+
 #include "exactdivision.h"
 
 namespace {
 
-/* One step: pass k works on cell bottom + k, whose multiplier is
-   bottom + 1 + k. Below cell 0 (only when bottom < 0) multiplier and
-   divisor are 1, which passes a carry on unchanged. */
+/* One step: pass k works on cell bottom + k of the doubles, whose
+   multiplier is lowest + bottom + 1 + k. Below them (only when bottom <
+   0) multiplier and divisor are 1, which passes a carry on unchanged. */
 template <bool clamp>
 inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const double* lane)
 {
     double* __restrict cells = batch->cells + bottom;
     const double* __restrict reciprocals = batch->reciprocals + bottom;
-    const double base = bottom + 1;
+    const double base = batch->crossing + bottom + 1;
     for (int32_t k = 0; k < portablepasses; ++k) {
         double multiplier = base + lane[k];
         if (clamp) {
-            multiplier = multiplier > 1.0 ? multiplier : 1.0;
+            multiplier = bottom + lane[k] >= 0.0 ? multiplier : 1.0;
         }
         const double divisor = multiplier + multiplier - 1.0;
         const double x = 10.0 * cells[k] + carry[k] * multiplier;
@@ -32,9 +34,16 @@ inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const
     }
 }
 
+inline void enter(const double* carriesin, int32_t pass, double* carry)
+{
+    if (carriesin != NULL && pass < portablepasses) {
+        carry[pass] = carriesin[pass];
+    }
+}
+
 }  // namespace
 
-void runbatchportable(struct spigotbatch* batch, double* carries)
+void runbatchportable(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
     double carry[portablepasses];
     double lane[portablepasses];
@@ -42,15 +51,20 @@ void runbatchportable(struct spigotbatch* batch, double* carries)
         carry[k] = 0.0;
         lane[k] = k;
     }
-    int32_t bottom = batch->cellcount - 1;
+    const int32_t top = batch->cellcount - batch->crossing - 1;
+    int32_t bottom = top;
     for (; bottom >= 0; --bottom) {
+        /* Pass top - bottom arrives at the top cell, with what the cells
+           above hand it; the passes above are still on zeros. */
+        enter(carriesin, top - bottom, carry);
         step<false>(batch, bottom, carry, lane);
     }
     for (; bottom > -portablepasses; --bottom) {
+        enter(carriesin, top - bottom, carry);
         step<true>(batch, bottom, carry, lane);
     }
     for (int32_t k = 0; k < portablepasses; ++k) {
-        carries[k] = carry[k];
+        carriesout[k] = carry[k];
     }
 }
 

@@ -19,6 +19,14 @@
    is not a cell entering or leaving. Memory is the cells and their
    reciprocals: 16 bytes a cell in doubles, 8 in floats.
 
+   A kernel runs the region of its own precision (spigotbatch.h): the
+   float cells [0, crossing) or the double cells [crossing, cellcount).
+   Carries only flow down, so a region above hands the one below one
+   carry per pass: pass p arrives at the top cell at step p, and its x
+   there gains carriesin[p] times the top cell's multiplier. Below the
+   region's bottom cell every number is 1, which passes the carry leaving
+   that cell on unchanged to the end (cell 0's own numbers are already 1).
+
    Include it only from a kernel file. Everything here has internal
    linkage, so each file keeps its own copy, built for its own instruction
    set; a shared copy could run AVX-512 code on a processor without it. */
@@ -35,7 +43,7 @@ namespace {
 
 /* lanes supplies: vector, scalar (double, or float for single-precision
    lanes, which serve only cells whose values all fit a float), width,
-   load, store, broadcast, add, mul, max, fmadd, fnmadd, quotient(x,
+   load, store, broadcast, add, mul, min, max, fmadd, fnmadd, quotient(x,
    reciprocal): the division with a bias alone (exactdivision.h,
    floatdivision.h), rotateup(v, entering): *entering in lane 0, then v's
    lanes but its top one, and storetop(p, v). Single-precision lanes also
@@ -95,22 +103,34 @@ struct rotated {
     struct context {
         scalar* cells;
         const scalar* reciprocals;
-        vector one, ten, minusvectors, minustwicevectors;
+        vector zero, one, ten, minusvectors, minustwicevectors;
+        /* Minus the numbers of the cell below the region's bottom: a
+           number plus these is at least 1 on the region's cells. */
+        vector belowmultiplier, belowdivisor;
         ringslot* ring;
     };
 
+    /* n on the region's cells, 1 below them: n + below is at least 1
+       there and at most 0 below, so min(max(n + below, 0), 1) tells
+       which. */
+    [[gnu::always_inline]] static vector oneifbelow(const context& c, vector n, vector below)
+    {
+        const vector onregion = lanes::min(lanes::max(lanes::add(n, below), c.zero), c.one);
+        return lanes::fmadd(onregion, lanes::add(n, lanes::broadcast(-1)), c.one);
+    }
+
     /* The slot's lanes hold cells V lower than the last time it was set,
        so its numbers fall by V and 2V: two adds instead of building them
-       from the cell number. A number clamped at 1 stays 1, as it should,
-       since numbers only fall. */
+       from the cell number. A number set to 1 below the region stays 1,
+       as it should, since numbers only fall. */
     template <bool clamp>
     [[gnu::always_inline]] static void lowernumbers(context& c, int slot)
     {
         vector multiplier = lanes::add(lanes::load(c.ring[slot].multiplier), c.minusvectors);
         vector divisor = lanes::add(lanes::load(c.ring[slot].divisor), c.minustwicevectors);
         if (clamp) {
-            multiplier = lanes::max(multiplier, c.one);
-            divisor = lanes::max(divisor, c.one);
+            multiplier = oneifbelow(c, multiplier, c.belowmultiplier);
+            divisor = oneifbelow(c, divisor, c.belowdivisor);
         }
         lanes::store(c.ring[slot].multiplier, multiplier);
         lanes::store(c.ring[slot].divisor, divisor);
@@ -159,16 +179,62 @@ struct rotated {
     {
         (step<clamp, form, k>(c, bottom - k, x), ...);
     }
+
+    /* Chunk m of the first W, which bring pass V m + k to the top cell at
+       its step k: lane m of vector k gains that pass's carry from above.
+       A one-lane vector is a load from a window of zeros around it. The
+       chunks run with the clamp and the division every cell takes, as
+       they may reach below the region or past the bias form's range. */
+    template <int... k>
+    [[gnu::always_inline]] static void entering(context& c, int32_t bottom, vector* x, int m,
+                                                const scalar* carries, std::integer_sequence<int, k...>)
+    {
+        scalar window[2 * width - 1] = {};
+        constexpr division form = std::is_same_v<scalar, float> ? corrected : biased;
+        ((window[width - 1] = carries[vectors * m + k],
+          x[k] = lanes::add(x[k], lanes::load(window + width - 1 - m)),
+          step<true, form, k>(c, bottom - k, x)),
+         ...);
+    }
 };
 
+/* The region's cells, reciprocals, first cell and number of cells. */
+template <typename scalar>
+struct region;
+template <>
+struct region<double> {
+    double* cells;
+    const double* reciprocals;
+    int32_t lowest, count;
+    explicit region(const struct spigotbatch* batch)
+        : cells(batch->cells), reciprocals(batch->reciprocals), lowest(batch->crossing),
+          count(batch->cellcount - batch->crossing)
+    {
+    }
+};
+template <>
+struct region<float> {
+    float* cells;
+    const float* reciprocals;
+    int32_t lowest, count;
+    explicit region(const struct spigotbatch* batch)
+        : cells(batch->floatcells), reciprocals(batch->floatreciprocals), lowest(0), count(batch->crossing)
+    {
+    }
+};
+
+/* Runs P passes over the batch's cells of the lanes' precision, pass p
+   starting with carriesin[p] (NULL: none) at the region's top cell, and
+   stores in carriesout[p] the carry it hands below the bottom one. */
 template <typename lanes, int vectors>
-void runrotatedbatch(struct spigotbatch* batch, double* carries)
+void runrotatedbatch(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
     typedef rotated<lanes, vectors> batchloop;
     typedef typename batchloop::vector vector;
     typedef typename batchloop::scalar scalar;
     enum { width = lanes::width, passes = batchloop::passes };
     const auto chunk = std::make_integer_sequence<int, vectors>();
+    const region<scalar> cells(batch);
 
     typename batchloop::context c;
     typename batchloop::ringslot ring[vectors];
@@ -176,39 +242,55 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
     /* The ring stays in memory (L1): hidden from the compiler's scalar
        replacement, which would copy it between registers and the stack. */
     __asm__("" : "+r"(c.ring));
-    c.cells = cellsof<scalar>(batch);
-    c.reciprocals = reciprocalsof<scalar>(batch);
+    c.cells = cells.cells;
+    c.reciprocals = cells.reciprocals;
+    c.zero = lanes::broadcast(0);
     c.one = lanes::broadcast(1);
     c.ten = lanes::broadcast(10);
     c.minusvectors = lanes::broadcast(-vectors);
     c.minustwicevectors = lanes::broadcast(-2 * vectors);
+    c.belowmultiplier = lanes::broadcast((scalar)-cells.lowest);
+    c.belowdivisor = lanes::broadcast((scalar)(-2 * cells.lowest));
 
     /* Pass V l + i starts on cell top + V l + i: only pass 0 on a real
        cell; the others meet zero cells above the top with zero carries
-       until they come down to it. */
-    int32_t bottom = batch->cellcount - 1;
+       until they come down to it. Indices are the region's own, numbers
+       the cells' own. */
+    int32_t bottom = cells.count - 1;
     vector x[vectors];
     for (int i = 0; i < vectors; ++i) {
         scalar cell[width];
         for (int l = 0; l < width; ++l) {
             /* Cell j's multiplier is j + 1 and its divisor 2j + 1; below
-               cell 0 both are 1, which passes a carry on unchanged. */
+               the region both are 1, which passes a carry on unchanged. */
             const int32_t j = bottom + vectors * l + i;
+            const int32_t number = cells.lowest + j;
             cell[l] = c.cells[j];
             c.ring[i].reciprocal[l] = c.reciprocals[j];
-            c.ring[i].multiplier[l] = (scalar)(j >= 0 ? j + 1 : 1);
-            c.ring[i].divisor[l] = (scalar)(j >= 0 ? 2 * j + 1 : 1);
+            c.ring[i].multiplier[l] = (scalar)(j >= 0 ? number + 1 : 1);
+            c.ring[i].divisor[l] = (scalar)(j >= 0 ? 2 * number + 1 : 1);
         }
         x[i] = lanes::mul(lanes::load(cell), c.ten);
     }
 
-    /* Every pass is below cell 0 after cellcount + P - 1 steps; the steps
+    /* Every pass is below the region after count + P - 1 steps; the steps
        past that, to a whole number of chunks, pass the carries on. While
-       every slot made holds cells >= 0, nothing needs clamping. In single
-       precision, the chunks with a pass on a cell past the bias form's
-       range divide with the correction; the cells enter from the top, so
-       those chunks come first. */
-    int32_t steps = (batch->cellcount + passes - 1 + vectors - 1) / vectors * vectors;
+       every slot made holds cells of the region, nothing needs clamping.
+       In single precision, the chunks with a pass on a cell past the bias
+       form's range divide with the correction; the cells enter from the
+       top, so those chunks come first. */
+    int32_t steps = (cells.count + passes - 1 + vectors - 1) / vectors * vectors;
+    if (carriesin != NULL && cells.count > 0) {
+        /* The region's top cell multiplies what enters it by its
+           multiplier, the region's end. */
+        scalar arriving[passes];
+        for (int p = 0; p < passes; ++p) {
+            arriving[p] = (scalar)(carriesin[p] * (cells.lowest + cells.count));
+        }
+        for (int m = 0; m < width; ++m, steps -= vectors, bottom -= vectors) {
+            batchloop::entering(c, bottom, x, m, arriving, chunk);
+        }
+    }
     if constexpr (std::is_same_v<scalar, float>) {
         for (; steps > 0 && bottom - vectors >= 0 && bottom + passes - 1 > FLOATDIVISION_LASTBIASCELL;
              steps -= vectors, bottom -= vectors) {
@@ -222,13 +304,13 @@ void runrotatedbatch(struct spigotbatch* batch, double* carries)
         batchloop::template unrolled<true, biased>(c, bottom, x, chunk);
     }
 
-    /* Every pass has left cell 0 by now, and below it x is 10 * 0 + carry
-       * 1: each pass's carry. Lane l of vector i is pass V l + i. */
+    /* Every pass has left the region by now, and below it x is 10 * 0 +
+       carry * 1: each pass's carry. Lane l of vector i is pass V l + i. */
     for (int i = 0; i < vectors; ++i) {
         scalar lane[width];
         lanes::store(lane, x[i]);
         for (int l = 0; l < width; ++l) {
-            carries[vectors * l + i] = lane[l];
+            carriesout[vectors * l + i] = lane[l];
         }
     }
 }

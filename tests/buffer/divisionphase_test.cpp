@@ -34,6 +34,13 @@ struct probedlanes {
     static vector broadcast(float value) { return vector{} + value; }
     static vector add(vector a, vector b) { return a + b; }
     static vector mul(vector a, vector b) { return a * b; }
+    static vector min(vector a, vector b)
+    {
+        for (int l = 0; l < width; ++l) {
+            a[l] = std::fmin(a[l], b[l]);
+        }
+        return a;
+    }
     static vector max(vector a, vector b)
     {
         for (int l = 0; l < width; ++l) {
@@ -43,17 +50,19 @@ struct probedlanes {
     }
     static vector fmadd(vector a, vector b, vector c)
     {
+        vector sum{};
         for (int l = 0; l < width; ++l) {
-            c[l] = std::fma(a[l], b[l], c[l]);
+            sum[l] = std::fma(a[l], b[l], c[l]);
         }
-        return c;
+        return sum;
     }
     static vector fnmadd(vector a, vector b, vector c)
     {
+        vector sum{};
         for (int l = 0; l < width; ++l) {
-            c[l] = std::fma(-a[l], b[l], c[l]);
+            sum[l] = std::fma(-a[l], b[l], c[l]);
         }
-        return c;
+        return sum;
     }
     static vector quotient(vector x, vector reciprocal)
     {
@@ -90,9 +99,10 @@ TEST(floatbatch, CorrectsTheDivisionInEveryChunkWithAPassPastTheBiasFormsLastCel
     testsupport::expectchunksdividebytherule(
         FLOATDIVISION_LASTBIASCELL, probedvectors, probedpasses, [](std::vector<float>& cells, double* carries) {
             spigotbatch batch;
-            ASSERT_TRUE(openbatch(&batch, static_cast<std::int32_t>(cells.size()), floatcells));
+            const auto cellcount = static_cast<std::int32_t>(cells.size());
+            ASSERT_TRUE(openbatch(&batch, cellcount, cellcount));
             std::copy(cells.begin(), cells.end(), batch.floatcells);
-            runrotatedbatch<probedlanes, probedvectors>(&batch, carries);
+            runrotatedbatch<probedlanes, probedvectors>(&batch, nullptr, carries);
             std::copy(batch.floatcells, batch.floatcells + cells.size(), cells.begin());
             closebatch(&batch);
         });

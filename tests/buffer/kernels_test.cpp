@@ -2,12 +2,14 @@
 // would pick it, against the plain loop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "computepi.h"
+#include "kernels/kernels.h"
 #include "spigotbatch.h"
 #include "widestvectors.h"
 #include "eachvariant.h"
@@ -17,11 +19,63 @@
 
 namespace {
 
-std::string computetextwith(const batchvariant* kernel, int n)
+std::string computetextwith(const batchplan& plan, int n)
 {
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2, '#');
-    EXPECT_EQ(computepiwith(kernel, n, buffer.data(), nullptr), computepi_ok);
+    EXPECT_EQ(computepiwith(&plan, n, buffer.data(), nullptr), computepi_ok);
     return buffer.data();
+}
+
+std::string computetextwith(const batchvariant* kernel, int n)
+{
+    return computetextwith(planwith(kernel, n * 10 / 3), n);
+}
+
+// The kernel a double kernel runs above in the tests, where the build has
+// one this processor supports: the first float kernel whose batch is a
+// whole number of its own.
+const batchvariant* floatsbeneath(const batchvariant* doubles)
+{
+    for (int32_t i = 0; i < batchvariantcount; ++i) {
+        const batchvariant* kernel = batchvariants[i];
+        if (kernel->infloats && kernel->supported() && kernel->passes % doubles->passes == 0) {
+            return kernel;
+        }
+    }
+    return nullptr;
+}
+
+// The plans a kernel is tried with besides its own, with the doubles
+// running every cell from the crossing up: the lowest, a batch's length
+// from cell 0 and one past it, and the middle. A float kernel runs below
+// its own doubles; a double kernel above some float kernel.
+std::vector<batchplan> forcedcrossings(const batchvariant* kernel, std::int32_t cellcount)
+{
+    std::vector<batchplan> plans;
+    const batchvariant* floats = kernel->infloats ? kernel : floatsbeneath(kernel);
+    if (floats == nullptr) {
+        return plans;
+    }
+    for (const std::int32_t crossing : {1, floats->passes, floats->passes + 1, cellcount / 2}) {
+        if (crossing > 0 && crossing < cellcount) {
+            batchplan plan = planwithcrossing(floats, cellcount, crossing);
+            plan.doubles = kernel->infloats ? plan.doubles : kernel;
+            plans.push_back(plan);
+        }
+    }
+    return plans;
+}
+
+// The texts of a kernel for a count, at its own crossing and the forced
+// ones, against what they must be.
+void expecttextsofeverycrossing(const batchvariant* kernel, int n, const std::string& expected)
+{
+    const std::int32_t cellcount = n * 10 / 3;
+    ASSERT_EQ(computetextwith(kernel, n), expected) << kernel->name << ", N = " << n;
+    for (const batchplan& plan : forcedcrossings(kernel, cellcount)) {
+        ASSERT_EQ(computetextwith(plan, n), expected) << plan.floats->name << " below " << plan.doubles->name
+                                                      << ", N = " << n << ", doubles from cell " << plan.crossing;
+    }
 }
 
 std::vector<const batchvariant*> supportedkernels()
@@ -44,28 +98,25 @@ class floatpervariant : public eachvariant {};
 testsupport::batchesrun runbatches(const batchvariant* kernel, std::int32_t cellcount, std::int32_t passes,
                       const std::vector<std::int32_t>& start = {})
 {
+    const batchplan plan = planwith(kernel, cellcount);
     spigotbatch batch;
-    if (!openbatch(&batch, cellcount, kernel->precision)) {
+    if (!openbatch(&batch, cellcount, plan.crossing)) {
         ADD_FAILURE() << "out of memory";
         return {};
     }
     for (std::size_t j = 0; j < start.size() && j < static_cast<std::size_t>(cellcount); ++j) {
-        if (kernel->precision == floatcells) {
-            batch.floatcells[j] = static_cast<float>(start[j]);
-        } else {
-            batch.cells[j] = start[j];
-        }
+        setcellvalue(&batch, static_cast<std::int32_t>(j), start[j]);
     }
     testsupport::batchesrun run;
     std::vector<double> carries(BATCH_PADDING);
     std::vector<std::uint8_t> digits(BATCH_PADDING);
-    for (std::int32_t done = 0; done < passes; done += kernel->passes) {
-        kernel->runbatch(&batch, carries.data());
-        finishbatch(&batch, carries.data(), kernel->passes, digits.data());
-        run.digits.insert(run.digits.end(), digits.begin(), digits.begin() + kernel->passes);
+    for (std::int32_t done = 0; done < passes; done += plan.passes) {
+        runplannedbatch(&plan, &batch, carries.data());
+        finishbatch(&batch, carries.data(), plan.passes, digits.data());
+        run.digits.insert(run.digits.end(), digits.begin(), digits.begin() + plan.passes);
     }
     for (std::int32_t j = 0; j < cellcount; ++j) {
-        run.cells.push_back(kernel->precision == floatcells ? batch.floatcells[j] : batch.cells[j]);
+        run.cells.push_back(cellvalue(&batch, j));
     }
     closebatch(&batch);
     return run;
@@ -80,23 +131,40 @@ TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweep)
     for (int32_t n = 0; n <= testsupport::sweeplimit(); ++n) {
         const std::string expected = plainloop::text(n, n);
         for (const batchvariant* kernel : kernels) {
-            ASSERT_EQ(computetextwith(kernel, n), expected) << kernel->name << ", N = " << n;
+            ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(kernel, n, expected));
         }
     }
 }
 
-TEST(kernels, DispatchPicksTheWidestTheProcessorHasInFloatsWhereTheCellsFit)
+TEST(kernels, DispatchPicksTheWidestTheProcessorHasInFloatsForTheCellsThatFit)
 {
     // Told apart by the processor's features, not by the table.
     for (const std::string& widest : {testsupport::widestvectors(), testsupport::emulatedwidestvectors()}) {
         if (widest.empty()) {
             continue;
         }
-        const std::string infloats = widest == "portable" ? widest : widest + "float";
-        EXPECT_EQ(fastestbatchvariant(0)->name, infloats);
-        // 132,452 digits take the most cells a float serves; 132,453 more.
-        EXPECT_EQ(fastestbatchvariant(132452 * 10 / 3)->name, infloats);
-        EXPECT_EQ(fastestbatchvariant(132453 * 10 / 3)->name, widest);
+        if (widest == "portable") {
+            const batchplan plan = fastestbatchplan(1000000);
+            EXPECT_EQ(plan.floats, nullptr);
+            EXPECT_STREQ(plan.doubles->name, "portable");
+            continue;
+        }
+        // 132,452 digits take the most cells a float serves; from 132,453
+        // the cells above them are doubles.
+        for (const std::int32_t n : {0, 1000, 132452, 132453, 200000, 16953818}) {
+            const std::int32_t cellcount = n * 10 / 3;
+            const batchplan plan = fastestbatchplan(cellcount);
+            ASSERT_NE(plan.floats, nullptr);
+            EXPECT_EQ(plan.floats->name, widest + "float") << "N = " << n;
+            EXPECT_EQ(plan.crossing, std::min(cellcount, 441506)) << "N = " << n;
+            EXPECT_EQ(plan.passes, plan.floats->passes);
+            if (n > 132452) {
+                ASSERT_NE(plan.doubles, nullptr);
+                EXPECT_EQ(plan.doubles->name, widest) << "N = " << n;
+            } else {
+                EXPECT_EQ(plan.doubles, nullptr) << "N = " << n;
+            }
+        }
     }
 }
 
@@ -110,8 +178,7 @@ TEST_P(textpervariant, MatchesThePlainLoopAroundMultiplesOfItsBatch)
     for (const int32_t batches : batchcounts) {
         for (const int32_t offset : {-1, 0, 1}) {
             const int32_t n = batches * passes + offset;
-            ASSERT_EQ(computetextwith(GetParam(), n), plainloop::text(n, n))
-                << "N = " << n;
+            ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(GetParam(), n, plainloop::text(n, n)));
         }
     }
 }
@@ -132,11 +199,13 @@ TEST_P(textpervariant, TellsItsObserverThePassesDoneAfterEachBatch)
         [](void* context, int32_t done) { static_cast<std::vector<int32_t>*>(context)->push_back(done); },
         &told};
     std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
-    ASSERT_EQ(computepiwith(GetParam(), n, buffer.data(), &observer), computepi_ok);
+    const batchplan plan = planwith(GetParam(), n * 10 / 3);
+    ASSERT_EQ(computepiwith(&plan, n, buffer.data(), &observer), computepi_ok);
     EXPECT_EQ(told, (std::vector<int32_t>{passes, 2 * passes, 3 * passes, n}));
 
     told.clear();
-    ASSERT_EQ(computepiwith(GetParam(), 0, buffer.data(), &observer), computepi_ok);
+    const batchplan none = planwith(GetParam(), 0);
+    ASSERT_EQ(computepiwith(&none, 0, buffer.data(), &observer), computepi_ok);
     EXPECT_TRUE(told.empty());
 }
 
@@ -144,7 +213,7 @@ INSTANTIATE_FOR_EACH_VARIANT(textpervariant);
 
 TEST_P(floatpervariant, LeavesTheCellsAndDigitsOfTheDoubleKernelAtTheLargestCountsThatFit)
 {
-    const batchvariant* doubles = fastestbatchvariant(INT32_MAX);
+    const batchvariant* doubles = GetParam()->doublesabove;
     const std::int32_t passes = (testsupport::emulated() ? 1 : 2) * GetParam()->passes;
     ASSERT_EQ(passes % doubles->passes, 0);
     const auto by = [passes](const batchvariant* kernel) {
@@ -156,3 +225,27 @@ TEST_P(floatpervariant, LeavesTheCellsAndDigitsOfTheDoubleKernelAtTheLargestCoun
 }
 
 INSTANTIATE_FOR_EACH_VARIANT_IN(floatpervariant, floatcells);
+
+TEST_P(floatpervariant, BelowItsDoublesLeavesTheCellsAndDigitsOfTheDoublesAlone)
+{
+    // Past 132,452 digits the doubles run the cells above the floats and
+    // hand them their carries: every cell of both, and every digit, must
+    // be what the doubles alone leave. From the start and from cells
+    // drawn at random; under an emulator the latter at the first count.
+    const batchvariant* doubles = GetParam()->doublesabove;
+    std::vector<std::int32_t> counts = {132453, 150000, 200000};
+    counts.resize(testsupport::emulated() ? 1 : counts.size());
+    for (const std::int32_t n : counts) {
+        const std::int32_t cellcount = n * 10 / 3;
+        ASSERT_EQ(planwith(GetParam(), cellcount).doubles, doubles);
+        std::vector<std::vector<std::int32_t>> starts = {testsupport::randomcells(cellcount, 2)};
+        if (!testsupport::emulated()) {
+            starts.push_back({});
+        }
+        for (const auto& start : starts) {
+            EXPECT_TRUE(runbatches(GetParam(), cellcount, GetParam()->passes, start) ==
+                        runbatches(doubles, cellcount, GetParam()->passes, start))
+                << "N = " << n << (start.empty() ? ", from the start" : ", drawn at random");
+        }
+    }
+}
