@@ -14,35 +14,44 @@ namespace generator {
 
 namespace {
 
-// Rounded once, to the cells' own precision.
+// Rounded once, to the cells' own precision: count cells from `lowest`.
 template <typename scalar>
-std::shared_ptr<const std::vector<scalar>> reciprocaltable(std::int32_t cellcount)
+std::shared_ptr<const std::vector<scalar>> reciprocaltable(std::int32_t lowest, std::int32_t count)
 {
-    auto table = std::make_shared<std::vector<scalar>>(static_cast<std::size_t>(cellcount));
+    auto table = std::make_shared<std::vector<scalar>>(static_cast<std::size_t>(count));
     for (std::size_t j = 0; j < table->size(); ++j) {
-        (*table)[j] = scalar(1) / static_cast<scalar>(2 * j + 1);
+        (*table)[j] = scalar(1) / static_cast<scalar>(2 * (static_cast<std::size_t>(lowest) + j) + 1);
     }
     return table;
 }
 
 }  // namespace
 
-spigotbatch::spigotbatch(std::int32_t cellcount, precision cellsin) : cellcount(cellcount), cellsin(cellsin)
+spigotbatch::spigotbatch(std::int32_t cellcount, std::int32_t crossing)
+    : cellcount(cellcount), crossing(crossing), reciprocals(reciprocaltable<double>(crossing, cellcount - crossing)),
+      floatreciprocals(reciprocaltable<float>(0, crossing))
 {
-    if (cellsin == precision::floats) {
-        floatreciprocals = reciprocaltable<float>(cellcount);
-    } else {
-        reciprocals = reciprocaltable<double>(cellcount);
-    }
 }
 
 void spigotbatch::start()
 {
-    const auto count = static_cast<std::size_t>(cellcount);
-    if (cellsin == precision::floats && floatcells.empty()) {
-        floatcells.assign(count, 2.0f);
-    } else if (cellsin == precision::doubles && cells.empty()) {
-        cells.assign(count, 2.0);
+    if (floatcells.empty() && cells.empty()) {
+        floatcells.assign(static_cast<std::size_t>(crossing), 2.0f);
+        cells.assign(static_cast<std::size_t>(cellcount - crossing), 2.0);
+    }
+}
+
+double spigotbatch::cell(std::int32_t j) const
+{
+    return j < crossing ? floatcells[static_cast<std::size_t>(j)] : cells[static_cast<std::size_t>(j - crossing)];
+}
+
+void spigotbatch::setcell(std::int32_t j, double value)
+{
+    if (j < crossing) {
+        floatcells[static_cast<std::size_t>(j)] = static_cast<float>(value);
+    } else {
+        cells[static_cast<std::size_t>(j - crossing)] = value;
     }
 }
 
@@ -55,7 +64,7 @@ namespace {
 {
     double* __restrict cells = state.cells.data() + bottom;
     const double* __restrict reciprocals = state.reciprocals->data() + bottom;
-    const double base = bottom + 1;  // cell j's multiplier is j + 1
+    const double base = state.crossing + bottom + 1;  // cell j's multiplier is j + 1
     for (std::int32_t k = first; k < last; ++k) {
         const double multiplier = base + lane[k];
         const double divisor = multiplier + multiplier - 1.0;
@@ -76,22 +85,22 @@ namespace {
         q = 10 * (q % 10) + static_cast<std::int32_t>(carry[k]);
         digits[k] = static_cast<std::int8_t>(q / 10);
     }
-    if (state.cellcount > 0 && state.cellsin == precision::floats) {
-        state.floatcells[0] = static_cast<float>(q % 10);
-    } else if (state.cellcount > 0) {
-        state.cells[0] = q % 10;
+    if (state.cellcount > 0) {
+        state.setcell(0, q % 10);
     }
 }
 
-// The portable batch, plain loops the compiler vectorizes as it can.
-void runportable(spigotbatch& state, std::int8_t* digits)
+// The portable batch over the doubles, plain loops the compiler vectorizes
+// as it can. Only ever the top region (no float variant runs below it), so
+// nothing enters its top cell.
+void runportable(spigotbatch& state, [[maybe_unused]] const double* carriesin, double* carriesout)
 {
     std::array<double, batchpasses> lane{};
     std::array<double, batchpasses> carry{};
     for (std::int32_t k = 0; k < batchpasses; ++k) {
         lane[k] = k;
     }
-    const std::int32_t cellcount = state.cellcount;
+    const std::int32_t cellcount = state.cellcount - state.crossing;
     // Pass k works on cell bottom + k, while that is a cell: above the top
     // it has not started (its carry is still 0), below cell 0 it is done.
     // In between, every pass has a cell, and the step's bounds are fixed.
@@ -105,7 +114,7 @@ void runportable(spigotbatch& state, std::int8_t* digits)
     for (; bottom > -batchpasses; --bottom) {
         step(state, bottom, carry.data(), lane.data(), -bottom, std::min(batchpasses, cellcount - bottom));
     }
-    takedigits(state, carry.data(), digits);
+    std::copy(carry.begin(), carry.end(), carriesout);
 }
 
 bool always() { return true; }
@@ -118,22 +127,18 @@ void divideportable(const double* x, const double* reciprocals, double* quotient
 }
 
 #if defined(GENERATOR_X86_VARIANTS) || defined(GENERATOR_NEON_VARIANT)
-// A vector variant's batch (variants/), its carries then turned into raw
-// digits.
-template <void (*runbatch)(double* cells, const double* reciprocals, std::int32_t cellcount, double* carries)>
-void runvectors(spigotbatch& state, std::int8_t* digits)
+// A vector variant's batch over the cells of its precision (variants/).
+template <variants::doublebatch runbatch>
+void runvectors(spigotbatch& state, const double* carriesin, double* carriesout)
 {
-    std::array<double, batchpasses> carry;
-    runbatch(state.cells.data(), state.reciprocals->data(), state.cellcount, carry.data());
-    takedigits(state, carry.data(), digits);
+    runbatch({state.cells.data(), state.reciprocals->data(), state.cellcount - state.crossing, state.crossing},
+             carriesin, carriesout);
 }
 
-template <void (*runbatch)(float* cells, const float* reciprocals, std::int32_t cellcount, double* carries)>
-void runfloatvectors(spigotbatch& state, std::int8_t* digits)
+template <variants::floatbatch runbatch>
+void runfloatvectors(spigotbatch& state, const double* carriesin, double* carriesout)
 {
-    std::array<double, batchpasses> carry;
-    runbatch(state.floatcells.data(), state.floatreciprocals->data(), state.cellcount, carry.data());
-    takedigits(state, carry.data(), digits);
+    runbatch({state.floatcells.data(), state.floatreciprocals->data(), state.crossing, 0}, carriesin, carriesout);
 }
 
 #endif
@@ -169,12 +174,40 @@ const std::vector<batchvariant>& batchvariants()
     return variants;
 }
 
-const batchvariant& fastestbatchvariant(std::int32_t cellcount)
+batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t crossing)
+{
+    if (variant.cellsin == precision::doubles) {
+        return {nullptr, &variant, 0};
+    }
+    crossing = std::min({crossing, variant.mostcells, cellcount});
+    // The doubles of the float variant's instruction set come right before it.
+    const batchvariant& doubles = (&variant)[-1];
+    if (crossing == 0 && cellcount > 0) {
+        return {nullptr, &doubles, 0};
+    }
+    // A run without cells is one float region, as a run whose cells all fit is.
+    return {&variant, crossing < cellcount ? &doubles : nullptr, crossing};
+}
+
+batchplan fastestbatchplan(std::int32_t cellcount)
 {
     const auto& variants = batchvariants();
-    return *std::find_if(variants.rbegin(), variants.rend(), [cellcount](const batchvariant& v) {
-        return v.supported() && cellcount <= v.mostcells;
-    });
+    return planwith(*std::find_if(variants.rbegin(), variants.rend(),
+                                  [](const batchvariant& v) { return v.supported(); }),
+                    cellcount);
+}
+
+void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits)
+{
+    std::array<double, batchpasses> above;
+    std::array<double, batchpasses> carries;
+    if (plan.doubles != nullptr && plan.floats != nullptr) {
+        plan.doubles->run(cells, nullptr, above.data());
+        plan.floats->run(cells, above.data(), carries.data());
+    } else {
+        (plan.floats != nullptr ? plan.floats : plan.doubles)->run(cells, nullptr, carries.data());
+    }
+    takedigits(cells, carries.data(), digits);
 }
 
 }  // namespace generator

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cfloat>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -20,8 +21,11 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 // (rotatedpasses.h).
 // Cells and carries are doubles holding integers (every value of a pass is
 // an integer below 2^31), and each division is a multiply by the cell's
-// reciprocal (exactdivide below); or, in a run whose every value fits a
-// float, floats (floatdivide.h), twice as many to a vector.
+// reciprocal (exactdivide below); or, for the cells whose every value fits
+// a float, floats (floatdivide.h), twice as many to a vector. Carries only
+// flow down, so a batch is a stack of regions: the doubles above the
+// crossing run their passes first and hand the floats below one carry per
+// pass.
 namespace generator {
 
 inline constexpr std::int32_t batchpasses = 256;
@@ -29,23 +33,29 @@ inline constexpr std::int32_t batchpasses = 256;
 enum class precision { doubles, floats };
 
 // The cells of one spigot, in natural order: cell j is A[j + 1], with
-// multiplier j + 1 and divisor 2j + 1. 16 bytes a cell in doubles, 8 in
-// floats, half of them shared.
+// multiplier j + 1 and divisor 2j + 1; cells [0, crossing) are floats, the
+// rest doubles. 8 bytes a cell in floats, 16 in doubles, half of them
+// shared.
 struct spigotbatch {
-    spigotbatch(std::int32_t cellcount, precision cellsin);
+    spigotbatch(std::int32_t cellcount, std::int32_t crossing);
 
     // Makes the cells, every one 2, if no pass has run yet.
     void start();
 
+    // Cell j's value, whichever region holds it.
+    double cell(std::int32_t j) const;
+    void setcell(std::int32_t j, double value);
+
     std::int32_t cellcount;
-    precision cellsin;
-    // Of the pair for cellsin (the others stay empty): empty until the
-    // first pass, as until then every cell is 2, so a copy taken before
-    // it (pidigits polls one) costs no cells of its own, and a run holds
-    // one set of cells however it was copied.
+    std::int32_t crossing;
+    // Empty until the first pass, as until then every cell is 2, so a
+    // copy taken before it (pidigits polls one) costs no cells of its
+    // own, and a run holds one set of cells however it was copied. The
+    // doubles start at cell `crossing`.
     std::vector<double> cells;
     std::vector<float> floatcells;
-    // 1 / (2j + 1), rounded; never changes, so copies share it.
+    // 1 / (2j + 1), rounded, for each region's cells; never changes, so
+    // copies share it.
     std::shared_ptr<const std::vector<double>> reciprocals;
     std::shared_ptr<const std::vector<float>> floatreciprocals;
 };
@@ -69,9 +79,10 @@ struct batchvariant {
     // The most cells it is exact for.
     std::int32_t mostcells;
     bool (*supported)();
-    // Runs batchpasses passes over the cells and stores each pass's raw
-    // digit, 0 to 10, in digits.
-    void (*run)(spigotbatch& cells, std::int8_t* digits);
+    // Runs batchpasses passes over the cells of its precision, pass p
+    // bringing carriesin[p] (null: nothing) into their top cell, and
+    // stores in carriesout[p] the carry pass p hands below the bottom one.
+    void (*run)(spigotbatch& cells, const double* carriesin, double* carriesout);
     // The variant's exact division on its own, for tests. In doubles:
     // quotients[i] = floor(x[i] / d) given reciprocals[i] = 1 / d rounded,
     // as exactdivide below states it, count a multiple of 8; null in
@@ -82,12 +93,30 @@ struct batchvariant {
 };
 
 // Every variant this build has, from the slowest (portable) to the
-// fastest, each instruction set's floats after its doubles.
+// fastest, each instruction set's floats right after its doubles.
 const std::vector<batchvariant>& batchvariants();
 
-// The fastest variant this processor supports for a run of cellcount
-// cells: in floats where they all fit one.
-const batchvariant& fastestbatchvariant(std::int32_t cellcount);
+// How a run's batches are made: cells [0, crossing) by the float variant,
+// the rest by the double one; a variant without cells is null.
+struct batchplan {
+    const batchvariant* floats = nullptr;
+    const batchvariant* doubles = nullptr;
+    std::int32_t crossing = 0;
+};
+
+// A plan with the given variant for a run of cellcount cells: a float
+// variant takes every cell a float serves, up to `crossing` (which tests
+// set lower), and its instruction set's doubles the rest; a double one
+// takes them all.
+batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t crossing = INT32_MAX);
+
+// The fastest plan this processor supports for a run of cellcount cells:
+// its widest instruction set, in floats for every cell a float serves
+// where that set has float lanes.
+batchplan fastestbatchplan(std::int32_t cellcount);
+
+// One batch by the plan: each pass's raw digit, 0 to 10, in digits.
+void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits);
 
 // floor(x / d) for integers 0 <= x < 2^31 and 1 <= d <= 2^27 with a
 // quotient below 2^12, given reciprocal = 1 / d rounded to a double.

@@ -25,8 +25,16 @@
 
 #include "floatdivide.h"
 #include "passbatch.h"
+#include "variants/variants.h"
 
 namespace generator::rotated {
+
+// A region of cells runs with numbers from its first cell, `lowest`; below
+// it every number is 1, which passes the carry leaving it on unchanged to
+// the end (cell 0's own numbers are already 1). Pass p arrives at the
+// region's top cell at step p, and its x there gains carriesin[p] times
+// the top cell's multiplier, which is how a region above hands its
+// carries down.
 
 // A vector's lanes are doubles, or floats in a run whose values all fit
 // one (floatdivide.h).
@@ -50,11 +58,12 @@ template <typename vector>
     return shiftup(v, entering, std::make_index_sequence<widthof<vector>>());
 }
 
+// v where it is at least the region's lowest number, 1 below.
 template <typename vector>
-[[gnu::always_inline]] inline vector atleastone(const vector& v)
+[[gnu::always_inline]] inline vector oneifbelow(const vector& v, scalarof<vector> lowest)
 {
     const vector one = vector{} + scalarof<vector>(1);
-    return v > one ? v : one;
+    return v >= lowest ? v : one;
 }
 
 // A division, which each variant brings: quotient(x, reciprocal) is
@@ -134,6 +143,10 @@ struct batch {
     std::int32_t cellcount;
     ringslot* ring;
     scalar discarded;
+    // The numbers of the region's bottom cell.
+    scalar lowestmultiplier, lowestdivisor;
+    // What each pass brings into the top cell, times its multiplier.
+    const scalar* arriving;
 
     // Zero above the top cell; below cell 0, zero with every number 1,
     // which passes a carry on unchanged. Both read a real cell whatever j
@@ -196,8 +209,8 @@ struct batch {
         renewed.multiplier = renewed.multiplier - scalar(vectors);
         renewed.divisor = renewed.divisor - scalar(2 * vectors);
         if (belowzero) {
-            renewed.multiplier = atleastone(renewed.multiplier);
-            renewed.divisor = atleastone(renewed.divisor);
+            renewed.multiplier = oneifbelow(renewed.multiplier, lowestmultiplier);
+            renewed.divisor = oneifbelow(renewed.divisor, lowestdivisor);
         }
         x[0] = entered * scalar(10) + firstquotient * renewed.multiplier;
     }
@@ -205,7 +218,25 @@ struct batch {
     template <edges at, bool corrected, int... k>
     [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* x, std::integer_sequence<int, k...>)
     {
-        (step<at, corrected, k>(bottom - k, x), ...);
+        if constexpr (at == edges::top || at == edges::both) {
+            // Chunk m of these W brings pass V m + k to the top cell at
+            // its step k: lane m of vector k gains what that pass brings.
+            // A one-lane vector is a load from a window of zeros around it.
+            const int m = (cellcount - 1 - bottom) / vectors;
+            scalar window[2 * width - 1] = {};
+            ((window[width - 1] = arriving[vectors * m + k], x[k] = x[k] + loadlanes(window + width - 1 - m),
+              step<at, corrected, k>(bottom - k, x)),
+             ...);
+        } else {
+            (step<at, corrected, k>(bottom - k, x), ...);
+        }
+    }
+
+    static vector loadlanes(const scalar* p)
+    {
+        vector v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
     }
 
     // A chunk of V steps at an edge. In floats, while a pass of the chunk
@@ -225,31 +256,44 @@ struct batch {
     }
 };
 
-// Runs `passes` passes over the cells, pass p's carry out of cell 0 going
-// to carries[p].
+// Runs `passes` passes over the region, pass p bringing carriesin[p]
+// (null: nothing) into its top cell and its carry out of the bottom one
+// going to carries[p].
 template <typename vector, int vectors, typename division>
-[[gnu::always_inline]] inline void runpasses(scalarof<vector>* __restrict cells,
-                                             const scalarof<vector>* __restrict reciprocals, std::int32_t cellcount,
-                                             double* carries)
+[[gnu::always_inline]] inline void runpasses(const variants::cellregion<scalarof<vector>>& region,
+                                             const double* carriesin, double* carries)
 {
     typedef scalarof<vector> scalar;
     typedef batch<vector, vectors, division> passbatch;
     constexpr int width = passbatch::width;
     constexpr std::int32_t passes = passbatch::passes;
+    const std::int32_t cellcount = region.count;
     if (cellcount == 0) {
         std::fill(carries, carries + passes, 0.0);
         return;
     }
 
+    scalar arriving[passes];
+    for (std::int32_t p = 0; p < passes; ++p) {
+        // The top cell's multiplier is the region's end.
+        arriving[p] = carriesin != nullptr ? scalar(carriesin[p] * (region.lowest + cellcount)) : scalar(0);
+    }
     typename passbatch::ringslot ring[vectors];
-    passbatch state{cells, reciprocals, cellcount, ring, scalar(0)};
+    passbatch state{region.cells,
+                    region.reciprocals,
+                    cellcount,
+                    ring,
+                    scalar(0),
+                    scalar(region.lowest + 1),
+                    scalar(2 * region.lowest + 1),
+                    arriving};
     // The ring stays in memory (L1): hidden from the compiler's scalar
     // replacement, which would shuttle it between registers and the stack.
     __asm__("" : "+r"(state.ring));
 
     // Pass p starts on cell top + p: only pass 0 on a real cell; the
     // others meet zero cells above the top with zero carries until they
-    // come down to it.
+    // come down to it. Indices are the region's own, numbers the cells'.
     std::int32_t bottom = cellcount - 1;
     vector x[vectors];
     for (int i = 0; i < vectors; ++i) {
@@ -257,8 +301,8 @@ template <typename vector, int vectors, typename division>
             const std::int32_t j = bottom + vectors * l + i;
             x[i][l] = scalar(10) * state.cellat(j);
             ring[i].reciprocal[l] = state.reciprocalat(j);
-            ring[i].multiplier[l] = scalar(j >= 0 ? j + 1 : 1);
-            ring[i].divisor[l] = scalar(j >= 0 ? 2 * j + 1 : 1);
+            ring[i].multiplier[l] = scalar(j >= 0 ? region.lowest + j + 1 : 1);
+            ring[i].divisor[l] = scalar(j >= 0 ? 2 * (region.lowest + j) + 1 : 1);
         }
     }
     // Every pass is below cell 0 after cellcount + P - 1 steps; the steps
@@ -300,16 +344,17 @@ template <typename vector, int vectors, typename division>
 }
 
 // A whole batch: the rotated passes run one group of V W after another
-// until batchpasses passes are done, pass p's carry out of cell 0 going to
-// carries[p].
+// until batchpasses passes are done, pass p bringing carriesin[p] and its
+// carry out of the region going to carries[p].
 template <typename vector, int vectors, typename division>
-[[gnu::always_inline]] inline void runbatch(scalarof<vector>* cells, const scalarof<vector>* reciprocals,
-                                            std::int32_t cellcount, double* carries)
+[[gnu::always_inline]] inline void runbatch(const variants::cellregion<scalarof<vector>>& region,
+                                            const double* carriesin, double* carries)
 {
     constexpr std::int32_t passes = vectors * widthof<vector>;
     static_assert(batchpasses % passes == 0);
     for (std::int32_t first = 0; first < batchpasses; first += passes) {
-        runpasses<vector, vectors, division>(cells, reciprocals, cellcount, carries + first);
+        runpasses<vector, vectors, division>(region, carriesin != nullptr ? carriesin + first : nullptr,
+                                             carries + first);
     }
 }
 

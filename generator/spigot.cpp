@@ -10,10 +10,15 @@ std::int32_t cellcount(std::int32_t ndigits) { return ndigits * 10 / 3; }
 
 }  // namespace
 
-spigot::spigot(std::int32_t ndigits) : spigot(ndigits, fastestbatchvariant(cellcount(ndigits))) {}
+spigot::spigot(std::int32_t ndigits) : spigot(ndigits, fastestbatchplan(cellcount(ndigits))) {}
 
 spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
-    : remainders(cellcount(ndigits), variant.cellsin), ndigits(ndigits), variant(&variant)
+    : spigot(ndigits, planwith(variant, cellcount(ndigits)))
+{
+}
+
+spigot::spigot(std::int32_t ndigits, const batchplan& plan)
+    : remainders(cellcount(ndigits), plan.crossing), ndigits(ndigits), plan(plan)
 {
 }
 
@@ -21,7 +26,7 @@ std::int32_t spigot::nextrawdigit()
 {
     if (rawtaken == batchpasses) {
         remainders.start();
-        variant->run(remainders, rawdigits.data());
+        runbatch(plan, remainders, rawdigits.data());
         rawtaken = 0;
     }
     return rawdigits[rawtaken++];

@@ -17,9 +17,10 @@ namespace generator {
 class spigot {
 public:
     explicit spigot(std::int32_t ndigits);
-    // The same with a given batch variant, which this processor must support
-    // and which must serve (10 * N) / 3 cells.
+    // The same with a given batch variant, which this processor must
+    // support (passbatch.h's planwith), or a given plan for its cells.
     spigot(std::int32_t ndigits, const batchvariant& variant);
+    spigot(std::int32_t ndigits, const batchplan& plan);
 
     char nextdigit();
 
@@ -34,7 +35,7 @@ private:
     // The last raw digit taken, which still decides whether the held nines
     // come out as nines or, after a carry (10), as zeros.
     std::int32_t carry = 0;
-    const batchvariant* variant;
+    batchplan plan;
     std::array<std::int8_t, batchpasses> rawdigits{};
     std::int32_t rawtaken = batchpasses;  // all taken: the next needs a batch
 };

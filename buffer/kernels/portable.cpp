@@ -6,7 +6,6 @@
    before, so the cell a pass leaves is the one the next pass picks up. */
 #include "kernels.h"
 
-#include <stddef.h>
 
 #include "exactdivision.h"
 
@@ -34,17 +33,13 @@ inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const
     }
 }
 
-inline void enter(const double* carriesin, int32_t pass, double* carry)
-{
-    if (carriesin != NULL && pass < portablepasses) {
-        carry[pass] = carriesin[pass];
-    }
-}
-
 }  // namespace
 
+/* Only ever the top region (no float kernel runs below it), so nothing
+   enters its top cell. */
 void runbatchportable(struct spigotbatch* batch, const double* carriesin, double* carriesout)
 {
+    (void)carriesin;
     double carry[portablepasses];
     double lane[portablepasses];
     for (int32_t k = 0; k < portablepasses; ++k) {
@@ -54,13 +49,9 @@ void runbatchportable(struct spigotbatch* batch, const double* carriesin, double
     const int32_t top = batch->cellcount - batch->crossing - 1;
     int32_t bottom = top;
     for (; bottom >= 0; --bottom) {
-        /* Pass top - bottom arrives at the top cell, with what the cells
-           above hand it; the passes above are still on zeros. */
-        enter(carriesin, top - bottom, carry);
         step<false>(batch, bottom, carry, lane);
     }
     for (; bottom > -portablepasses; --bottom) {
-        enter(carriesin, top - bottom, carry);
         step<true>(batch, bottom, carry, lane);
     }
     for (int32_t k = 0; k < portablepasses; ++k) {

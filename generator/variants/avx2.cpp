@@ -49,9 +49,9 @@ struct floatfloorinstruction {
 
 }  // namespace
 
-void runavx2(double* cells, const double* reciprocals, std::int32_t cellcount, double* carries)
+void runavx2(const cellregion<double>& region, const double* carriesin, double* carries)
 {
-    rotated::runbatch<vector, 16, floorinstruction>(cells, reciprocals, cellcount, carries);
+    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries);
 }
 
 void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
@@ -60,9 +60,9 @@ void divideavx2(const double* x, const double* reciprocals, double* quotients, s
 }
 
 
-void runavx2float(float* cells, const float* reciprocals, std::int32_t cellcount, double* carries)
+void runavx2float(const cellregion<float>& region, const double* carriesin, double* carries)
 {
-    rotated::runbatch<floatvector, 16, floatfloorinstruction>(cells, reciprocals, cellcount, carries);
+    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries);
 }
 
 void divideavx2float(const floatdivisions& divisions, bool corrected)

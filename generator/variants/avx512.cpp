@@ -48,9 +48,9 @@ struct floatfloorinstruction {
 
 }  // namespace
 
-void runavx512(double* cells, const double* reciprocals, std::int32_t cellcount, double* carries)
+void runavx512(const cellregion<double>& region, const double* carriesin, double* carries)
 {
-    rotated::runbatch<vector, 16, floorinstruction>(cells, reciprocals, cellcount, carries);
+    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries);
 }
 
 void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
@@ -59,9 +59,9 @@ void divideavx512(const double* x, const double* reciprocals, double* quotients,
 }
 
 
-void runavx512float(float* cells, const float* reciprocals, std::int32_t cellcount, double* carries)
+void runavx512float(const cellregion<float>& region, const double* carriesin, double* carries)
 {
-    rotated::runbatch<floatvector, 16, floatfloorinstruction>(cells, reciprocals, cellcount, carries);
+    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries);
 }
 
 void divideavx512float(const floatdivisions& divisions, bool corrected)

@@ -47,9 +47,9 @@ struct floatfloorinstruction {
 
 }  // namespace
 
-void runneon(double* cells, const double* reciprocals, std::int32_t cellcount, double* carries)
+void runneon(const cellregion<double>& region, const double* carriesin, double* carries)
 {
-    rotated::runbatch<vector, 16, floorinstruction>(cells, reciprocals, cellcount, carries);
+    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries);
 }
 
 void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
@@ -58,9 +58,9 @@ void divideneon(const double* x, const double* reciprocals, double* quotients, s
 }
 
 
-void runneonfloat(float* cells, const float* reciprocals, std::int32_t cellcount, double* carries)
+void runneonfloat(const cellregion<float>& region, const double* carriesin, double* carries)
 {
-    rotated::runbatch<floatvector, 16, floatfloorinstruction>(cells, reciprocals, cellcount, carries);
+    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries);
 }
 
 void divideneonfloat(const floatdivisions& divisions, bool corrected)

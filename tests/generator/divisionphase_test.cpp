@@ -61,6 +61,6 @@ TEST(floatbatch, CorrectsTheDivisionInEveryChunkWithAPassPastTheBiasFormsLastCel
                 reciprocals.push_back(1.0f / static_cast<float>(2 * j + 1));
             }
             generator::rotated::runpasses<probedvector, probedvectors, probeddivision>(
-                cells.data(), reciprocals.data(), static_cast<std::int32_t>(cells.size()), carries);
+                {cells.data(), reciprocals.data(), static_cast<std::int32_t>(cells.size()), 0}, nullptr, carries);
         });
 }
