@@ -16,8 +16,9 @@ namespace {
 
 const std::vector<std::int64_t> counts = {1000, 5000, 8000, 20000};
 // Where the cells past the float bias form's range take the corrected
-// division; too long for the plain loop and the portable kernel.
-const std::int64_t largecount = 100000;
+// division, and past 132,452 digits where doubles run the cells above the
+// floats; too long for the plain loop and the portable kernel.
+const std::vector<std::int64_t> largecounts = {100000, 150000, 200000};
 
 void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter::stopwatch& watch,
                  const std::string& instructionset = "")
@@ -63,7 +64,7 @@ int main(int argc, char** argv)
                                    ->ArgsProduct({counts})
                                    ->Unit(benchmark::kMillisecond);
             if (i > 0) {
-                registered->Arg(largecount);
+                registered->ArgsProduct({largecounts});
             }
         }
     }
