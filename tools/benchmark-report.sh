@@ -8,8 +8,8 @@
 #
 # Builds what it needs in BUILD_DIR (default build-report), in Release.
 # --plot also draws the whole-process time against N for both kinds, on
-# log scales, with a line where runs leave floats. The whole processes run
-# interleaved, R times each (default 3), and the tables give medians of
+# log scales, with a line where runs start keeping cells in doubles. The
+# whole processes run interleaved, R times each (default 3), and the tables give medians of
 # their CPU time. Installs what it needs from Debian's packages, as the
 # Quick start does.
 set -euo pipefail
@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 
 plot=""
 runs=3
-counts="1000 2000 5000 10000 20000 50000 100000 132452 140000"
+counts="1000 2000 5000 10000 20000 50000 100000 132452 150000 200000"
 build=build-report
 while [ $# -gt 0 ]; do
   case "$1" in

@@ -13,6 +13,7 @@
 #include "spigot.h"
 #include "batchesrun.h"
 #include "sweep.h"
+#include "crossings.h"
 #include "widestvectors.h"
 
 using generator::batchpasses;
@@ -88,10 +89,9 @@ const batchvariant* floatsbeneath()
 }
 
 // The plans a variant is tried with besides its own, with the doubles
-// running every cell from the crossing up: the lowest, a batch's length
-// from cell 0 and one past it, and the middle. A float variant runs below
-// its own doubles; a double one above some float variant.
-std::vector<generator::batchplan> forcedcrossings(const batchvariant& variant, std::int32_t cellcount)
+// running every cell from the crossing up: a float variant below its own
+// doubles, a double one above some float variant.
+std::vector<generator::batchplan> forcedplans(const batchvariant& variant, std::int32_t cellcount, bool insweep)
 {
     std::vector<generator::batchplan> plans;
     const bool infloats = variant.cellsin == generator::precision::floats;
@@ -99,22 +99,21 @@ std::vector<generator::batchplan> forcedcrossings(const batchvariant& variant, s
     if (floats == nullptr) {
         return plans;
     }
-    for (const std::int32_t crossing : {1, batchpasses, batchpasses + 1, cellcount / 2}) {
-        if (crossing > 0 && crossing < cellcount) {
-            generator::batchplan plan = generator::planwith(*floats, cellcount, crossing);
-            plan.doubles = infloats ? plan.doubles : &variant;
-            plans.push_back(plan);
-        }
+    for (const std::int32_t crossing : testsupport::forcedcrossings(batchpasses, cellcount, insweep)) {
+        generator::batchplan plan = generator::planwith(*floats, cellcount, crossing);
+        plan.doubles = infloats ? plan.doubles : &variant;
+        plans.push_back(plan);
     }
     return plans;
 }
 
 // The texts of a variant for a count, with its own plan and the forced
 // ones, against what they must be.
-void expecttextsofeverycrossing(const batchvariant& variant, std::int32_t n, const std::string& expected)
+void expecttextsofeverycrossing(const batchvariant& variant, std::int32_t n, const std::string& expected,
+                                bool insweep)
 {
     ASSERT_EQ(batchedtext(variant, n), expected) << variant.name << ", N = " << n;
-    for (const generator::batchplan& plan : forcedcrossings(variant, n * 10 / 3)) {
+    for (const generator::batchplan& plan : forcedplans(variant, n * 10 / 3, insweep)) {
         ASSERT_EQ(poll(generator::spigot(n, plan), n), expected)
             << plan.floats->name << " below " << plan.doubles->name << ", N = " << n << ", doubles from cell "
             << plan.crossing;
@@ -130,7 +129,7 @@ TEST(batchvariants, EverySupportedVariantMatchesTheOnePassSpigotForEveryCountOfT
     for (std::int32_t n = 0; n <= testsupport::sweeplimit(); ++n) {
         const std::string expected = onepasstext(n);
         for (const batchvariant* variant : variants) {
-            ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(*variant, n, expected));
+            ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(*variant, n, expected, true));
         }
     }
 }
@@ -147,7 +146,7 @@ TEST_P(textpervariant, MatchesTheOnePassSpigotAroundBatchesAndForLargerCounts)
         }
     }
     for (const std::int32_t n : counts) {
-        ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(*GetParam(), n, onepasstext(n)));
+        ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(*GetParam(), n, onepasstext(n), false));
     }
 }
 
