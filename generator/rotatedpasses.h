@@ -44,6 +44,15 @@ using scalarof = std::remove_cvref_t<decltype(vector{}[0])>;
 template <typename vector>
 inline constexpr int widthof = sizeof(vector) / sizeof(scalarof<vector>);
 
+// W lanes from memory, which need not be aligned.
+template <typename vector>
+[[gnu::always_inline]] inline vector loadlanes(const scalarof<vector>* p)
+{
+    vector v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // Lanes 0 to W - 1 of v become `entering`, v[0], ..., v[W - 2].
 template <typename vector, std::size_t... l>
 [[gnu::always_inline]] inline vector shiftup(const vector& v, scalarof<vector> entering, std::index_sequence<l...>)
@@ -95,10 +104,7 @@ template <typename vector, typename division>
                                                std::int32_t count)
 {
     for (std::int32_t i = 0; i < count; i += widthof<vector>) {
-        vector lanes, reciprocallanes;
-        std::memcpy(&lanes, x + i, sizeof lanes);
-        std::memcpy(&reciprocallanes, reciprocals + i, sizeof reciprocallanes);
-        const vector q = division::quotient(lanes, reciprocallanes);
+        const vector q = division::quotient(loadlanes<vector>(x + i), loadlanes<vector>(reciprocals + i));
         std::memcpy(quotients + i, &q, sizeof q);
     }
 }
@@ -108,10 +114,10 @@ template <typename vector, typename division>
 [[gnu::always_inline]] inline void dividefloatlanes(const floatdivisions& divisions, bool corrected)
 {
     for (std::int32_t i = 0; i < divisions.count; i += widthof<vector>) {
-        vector x, reciprocal, divisor, q, r;
-        std::memcpy(&x, divisions.x + i, sizeof x);
-        std::memcpy(&reciprocal, divisions.reciprocals + i, sizeof reciprocal);
-        std::memcpy(&divisor, divisions.divisors + i, sizeof divisor);
+        const vector x = loadlanes<vector>(divisions.x + i);
+        const vector reciprocal = loadlanes<vector>(divisions.reciprocals + i);
+        const vector divisor = loadlanes<vector>(divisions.divisors + i);
+        vector q, r;
         if (corrected) {
             dividewith<vector, division, true>(x, reciprocal, divisor, q, r);
         } else {
@@ -148,8 +154,8 @@ struct batch {
     // What each pass brings into the top cell, times its multiplier.
     const scalar* arriving;
 
-    // Zero above the top cell; below cell 0, zero with every number 1,
-    // which passes a carry on unchanged. Both read a real cell whatever j
+    // Zero above the region's top cell; below its bottom one, zero with
+    // every number 1, which passes a carry on unchanged. Both read a real cell whatever j
     // is, so that the value is selected rather than branched around.
     bool iscell(std::int32_t j) const
     {
@@ -224,20 +230,14 @@ struct batch {
             // A one-lane vector is a load from a window of zeros around it.
             const int m = (cellcount - 1 - bottom) / vectors;
             scalar window[2 * width - 1] = {};
-            ((window[width - 1] = arriving[vectors * m + k], x[k] = x[k] + loadlanes(window + width - 1 - m),
-              step<at, corrected, k>(bottom - k, x)),
+            ((window[width - 1] = arriving[vectors * m + k],
+              x[k] = x[k] + loadlanes<vector>(window + width - 1 - m), step<at, corrected, k>(bottom - k, x)),
              ...);
         } else {
             (step<at, corrected, k>(bottom - k, x), ...);
         }
     }
 
-    static vector loadlanes(const scalar* p)
-    {
-        vector v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
 
     // A chunk of V steps at an edge. In floats, while a pass of the chunk
     // is on a cell past the bias form's range, with the corrected

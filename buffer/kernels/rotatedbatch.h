@@ -198,27 +198,18 @@ struct rotated {
     }
 };
 
-/* The region's cells, reciprocals, first cell and number of cells. */
+/* The region of the batch's cells in the given precision: its cells,
+   reciprocals, first cell and number of cells. The floats are cells
+   [0, crossing), the doubles the rest. */
 template <typename scalar>
-struct region;
-template <>
-struct region<double> {
-    double* cells;
-    const double* reciprocals;
+struct region {
+    scalar* cells;
+    const scalar* reciprocals;
     int32_t lowest, count;
-    explicit region(const struct spigotbatch* batch)
-        : cells(batch->cells), reciprocals(batch->reciprocals), lowest(batch->crossing),
-          count(batch->cellcount - batch->crossing)
-    {
-    }
-};
-template <>
-struct region<float> {
-    float* cells;
-    const float* reciprocals;
-    int32_t lowest, count;
-    explicit region(const struct spigotbatch* batch)
-        : cells(batch->floatcells), reciprocals(batch->floatreciprocals), lowest(0), count(batch->crossing)
+    explicit region(struct spigotbatch* batch)
+        : cells(cellsof<scalar>(batch)), reciprocals(reciprocalsof<scalar>(batch)),
+          lowest(std::is_same_v<scalar, float> ? 0 : batch->crossing),
+          count(std::is_same_v<scalar, float> ? batch->crossing : batch->cellcount - batch->crossing)
     {
     }
 };
