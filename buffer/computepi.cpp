@@ -2,6 +2,7 @@
 
 #include <stddef.h>
 
+#include "exactdivision.h"
 #include "kernels/kernels.h"
 #include "release.h"
 #include "spigotbatch.h"
@@ -9,25 +10,39 @@
 int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
                   const struct passobserver* observer)
 {
+    const int32_t cellcount = ndigits * 10 / 3;
     struct spigotbatch batch;
-    if (!openbatch(&batch, ndigits * 10 / 3, plan->crossing)) {
+    if (!openbatch(&batch, cellcount, plan->crossing, plan->doubles != NULL && plan->doubles->tabled)) {
         return computepi_outofmemory;
     }
     struct releasestate state;
     startrelease(&state);
+    /* N spigot passes as passes by 10^k, and the last N mod k as one pass
+       by 10^(N mod k): the text after exactly N is what is written. */
+    const int32_t k = plan->fusedpasses;
+    const int32_t whole = ndigits / k;
+    const int32_t last = ndigits % k;
+    const int32_t needed = whole + (last > 0 ? 1 : 0);
+    const enum divisionform form = plan->doubles != NULL ? plan->doubles->form : division_fused;
+    double powers[BATCH_PADDING];
     double carries[BATCH_PADDING];
-    uint8_t digits[BATCH_PADDING];
-    /* Whole batches: passes past the Nth change only cells nobody reads
+    int64_t values[BATCH_PADDING];
+    /* Whole batches: passes past the last change only cells nobody reads
        again, and their digits are not released. */
-    for (int32_t done = 0; done < ndigits; done += plan->passes) {
-        runplannedbatch(plan, &batch, carries);
-        finishbatch(&batch, carries, plan->passes, digits);
-        const int32_t wanted = ndigits - done < plan->passes ? ndigits - done : plan->passes;
-        for (int32_t k = 0; k < wanted; ++k) {
-            releasedigit(&state, digits[k], buffer);
+    for (int32_t done = 0; done < needed; done += plan->passes) {
+        for (int32_t p = 0; p < plan->passes; ++p) {
+            powers[p] = (double)tenpower(done + p == whole && last > 0 ? last : k);
+        }
+        const struct fusedpowers fused = {powers, fusedbias(form, k)};
+        runplannedbatch(plan, &batch, carries, &fused);
+        finishbatch(&batch, carries, powers, plan->passes, values);
+        const int32_t wanted = needed - done < plan->passes ? needed - done : plan->passes;
+        for (int32_t p = 0; p < wanted; ++p) {
+            releasedigits(&state, values[p], done + p == whole ? last : k, buffer);
         }
         if (observer != NULL) {
-            observer->afterbatch(observer->context, done + wanted);
+            const int32_t digitsdone = (done + wanted) * k;
+            observer->afterbatch(observer->context, digitsdone < ndigits ? digitsdone : ndigits);
         }
     }
     finishrelease(&state, buffer);

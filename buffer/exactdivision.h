@@ -1,59 +1,67 @@
 #ifndef BUFFER_EXACTDIVISION_H
 #define BUFFER_EXACTDIVISION_H
 
-/* Exact integer division in doubles, by a precomputed reciprocal.
+/* Exact integer division in doubles by a tabled reciprocal, for passes
+   fused k at a time.
 
-   Every value of a pass is an integer below 2^31, so a double holds it
-   exactly, and so do the products and sums the kernels form from them.
-   Dividing x by a cell's divisor d uses the table entry rho = 1/d rounded
-   to a double:
+   k passes over a cell are one pass by 10^k: the cell afterwards is the
+   one the k passes leave, and the carry it hands down is theirs combined,
+   sum of c_i 10^(k - i). Each c_i is at most 18, so a fused quotient is
+   at most Q = 2 (10^k - 1), and at cell j (divisor 2j + 1, multiplier
+   j + 1, remainder at most 2j) a pass forms x < 4 10^k (j + 1), which
+   must stay below 2^53 for doubles to hold every value exactly.
 
-       q = floor(x * rho + e),   e = 2^-30,
+   The quotient of x by d, given rho = 1/d rounded, is q = floor(y) for
+   y = x rho + e with a bias e > 0 that depends on k. Write x = q d + r,
+   0 <= r < d, and rho = (1 + t)/d. Two forms, each with its claim:
 
-   taken either as a truncating conversion to a 32-bit integer (the value
-   is positive, so truncation is the floor) or, where every operation on
-   doubles rounds to double, as a round to nearest:
+   Fused (one rounding: y = RN(x rho + e), an FMA instruction). rho is
+   1/d rounded to nearest once, so |t| < u = 2^-53 for every d that is
+   not a power of two (t = 0 for those). Let 2^E <= Q < 2^(E + 1).
+   - y >= q: at r = 0, x rho + e = q + q t + e. If it is at least q,
+     rounding keeps it so. Otherwise it is below q by less than q u - e,
+     and rounds up to q when that is below half the gap under q: 2^(n-53)
+     for 2^n < q < 2^(n+1), 2^(n-54) for q = 2^n. Over every q <= Q the
+     largest need is e >= max(Q u - 2^(E-53), 2^(E-54)).
+   - y < q + 1: at r = d - 1, x rho + e = (q + 1) + (q + 1) t + e - rho;
+     it rounds below q + 1 when (q + 1) t + e + h < rho, with h half the
+     gap under q + 1, at most 2^(E-53). (Q + 1) u + e + 2^(E-53) <= (1 -
+     u)/d is enough, as rho > (1 - u)/d.
+   Both sides are monotone in r, so every x in between gives q.
 
-       q = (fl(x * rho + e - 1/2) + 1.5 * 2^52) - 1.5 * 2^52.
+   Two roundings (RN(RN(x rho) + e), or any mix of double and x87
+   extended roundings, fused or not; the portable code, and 32-bit x86
+   whose x87 unit evaluates in its wider format). rho itself may have been
+   rounded through the wider format: |t| < 2^-53 (1 + 2^-10). Every value
+   formed lies below 2^B, the power of two above Q + 1, so each rounding
+   errs by less than 2^(B-54) (1 + 2^-10). Then y = x/d + e + eta with
+   |eta| <= eta_max = (Q + 1) 2^-53 (1 + 2^-10) + 2^(B-53) (1 + 2^-10).
+   - y >= q when e >= eta_max;
+   - y <= q + 1 - 1/d + e + eta_max < q + 1 when 1/d > e + eta_max.
+   Converting y to an integer truncates it exactly, in whatever format y
+   is held. Where doubles round to double, y - 1/2 + 1.5 2^52 rounded to
+   double is 1.5 2^52 + q exactly (y - 1/2 lies in (q - 1/2, q + 1/2)
+   and below 2^51), which is faster where a vector floor is missing.
 
-   Claim: for integers 0 <= x < 2^31 and 1 <= d <= 2^27 with x / d < 2^12,
-   q is exactly floor(x / d), the product x * rho fused with the addition
-   or not. A pass meets these bounds: divisors are odd numbers below 2^27
-   (at most 2 * 56512726 - 1, for 16953818 digits), and quotients are at
-   most 108 (a carry of at most 18; the bottom cell passes on at most 108).
+   fusedbias() and fusedlargestdivisor() below compute the bias (the
+   smallest power of two the claim allows) and the largest divisor from
+   these inequalities, in integers counting 2^-64. For the record (fused
+   form / two roundings):
 
-   Proof. Write x / d = q + f with f = (x mod d) / d, so f = 0 or
-   1/d <= f <= 1 - 1/d. rho may have been rounded through a wider format
-   first (x87 does that), so rho = (1 + t) / d with |t| < 2^-52, and
-   x * rho = x / d + (x / d) t with |(x / d) t| < 2^12 * 2^-52 = 2^-40.
-   Adding e (or e - 1/2), the product and the sum are each rounded, fused
-   or not, to double, to a wider format, or to a wider one and then to
-   double; each of these roundings of a value below 2^13 in magnitude is
-   off by less than 2^-39. So the computed y is x / d + e (or + e - 1/2)
-   plus an error |eta| < 2^-37.
-   - floor: y >= q + e - |eta| > q since e = 2^-30 > 2^-37, and
-     y <= q + 1 - 1/d + e + |eta| < q + 1 since 1/d >= 2^-27 > e + 2^-37.
-     Converting to an integer truncates y exactly, in whatever format y
-     is held.
-   - round to nearest: y lies in (q - 1/2, q + 1/2) by the same two bounds,
-     never on a tie. If y is a double and |y| < 2^51, y + 1.5 * 2^52 lies
-     in [2^52, 2^53), where doubles are the integers, so rounding the sum
-     to double gives 1.5 * 2^52 + round(y) exactly, and subtracting 1.5 *
-     2^52 again is exact. This needs the sum rounded to a double, not to a
-     wider format that keeps y's fraction bits.
-   The remainder x - q * d is then exact too: q * d <= x < 2^31.
+     k   bias            largest divisor           counts served, to
+     7   2^-30 / 2^-27   199,425,110 / 74,615,042  every count / 11,192,256
+     8   2^-27 / 2^-24    22,443,564 / 8,955,580     3,366,534 / 1,343,337
+     9   2^-23 / 2^-21     2,171,726 / 1,066,382       325,759 / 159,957
+     10  2^-20 / 2^-17       196,793 / 73,150           29,519 / 10,972
 
-   Evaluation. The floor form is exact under every evaluation method
-   (FLT_EVAL_METHOD 0, 1, 2 or indeterminate). The round-to-nearest form
-   is a little faster where a vector floor is missing (baseline x86-64 has
-   only SSE2), but is exact only where double operations round to double:
-   FLT_EVAL_METHOD 0 or 1. exactquotient() picks its form at compile time
-   from FLT_EVAL_METHOD, so an x87 build (FLT_EVAL_METHOD 2, where g++
-   offers no way to make C++ round each operation) gets the floor form.
+   and below 7 the two-rounding form serves every count with 6.
+
+   At cell 0 (divisor 1, reciprocal 1, below it too) y = x + e rounds to x
+   for any x below 2^53, as e < 1/2.
 
    This needs binary doubles of 53 bits or more in round-to-nearest, and
    never -ffast-math or any of its parts (reassociation would fold the
-   second form away); a build that breaks these does not compile. */
+   rounding form away); a build that breaks these does not compile. */
 
 #include <float.h>
 #include <stdint.h>
@@ -65,12 +73,14 @@
 #error "exact division needs binary doubles with at least 53 significand bits"
 #endif
 
-#define EXACTDIVISION_BIAS 0x1p-30
-#define EXACTDIVISION_ROUNDER 0x1.8p52
+/* How a kernel divides: one rounding (FMA), or two (any other way). */
+enum divisionform { division_fused = 0, division_tworoundings = 1 };
 
-/* The largest divisor and quotient the claim covers. */
-#define EXACTDIVISION_MAXDIVISOR (1 << 27)
-#define EXACTDIVISION_MAXQUOTIENT ((1 << 12) - 1)
+/* The most passes fused into one: more would serve only counts that take
+   milliseconds. */
+#define FUSED_MOSTPASSES 10
+
+#define EXACTDIVISION_ROUNDER 0x1.8p52
 
 #if defined(FLT_EVAL_METHOD) && (FLT_EVAL_METHOD == 0 || FLT_EVAL_METHOD == 1)
 #define EXACTDIVISION_ROUNDS_TO_NEAREST 1
@@ -78,15 +88,102 @@
 #define EXACTDIVISION_ROUNDS_TO_NEAREST 0
 #endif
 
-/* floor(x / d) given reciprocal = 1 / d, for code without a vector floor
-   instruction; the form depends on how this build evaluates doubles. */
-static inline double exactquotient(double x, double reciprocal)
+static constexpr int64_t tenpower(int32_t k)
+{
+    int64_t power = 1;
+    for (int32_t i = 0; i < k; ++i) {
+        power *= 10;
+    }
+    return power;
+}
+
+/* The claim's terms, in units of 2^-64. */
+static constexpr int bitlength(uint64_t value)
+{
+    int bits = 0;
+    for (; value != 0; value >>= 1) {
+        ++bits;
+    }
+    return bits;
+}
+
+static constexpr uint64_t powerof2atleast(uint64_t value)
+{
+    uint64_t power = 1;
+    while (power < value) {
+        power *= 2;
+    }
+    return power;
+}
+
+/* The bias, and what it leaves for 1/d to exceed (the right-hand sums of
+   the claim), in units of 2^-64. */
+struct fusedclaimterms {
+    uint64_t bias;
+    uint64_t below;
+};
+
+static constexpr struct fusedclaimterms fusedclaim(enum divisionform form, int32_t k)
+{
+    const uint64_t largestquotient = 2 * ((uint64_t)tenpower(k) - 1);
+    const uint64_t u = (uint64_t)1 << 11; /* 2^-53 */
+    struct fusedclaimterms terms = {0, 0};
+    if (form == division_fused) {
+        const int e = bitlength(largestquotient) - 1; /* 2^E <= Q < 2^(E+1) */
+        const uint64_t halfgap = (uint64_t)1 << (e + 11); /* 2^(E-53) */
+        const uint64_t lower = largestquotient * u > halfgap ? largestquotient * u - halfgap : 0;
+        const uint64_t atpower = halfgap / 2;
+        terms.bias = powerof2atleast(lower > atpower ? lower : atpower);
+        terms.below = (largestquotient + 1) * u + terms.bias + halfgap;
+    } else {
+        const int b = bitlength(largestquotient + 1); /* Q + 1 < 2^B */
+        const uint64_t reciprocalerror = (largestquotient + 1) * (u + u / 1024);
+        const uint64_t roundings = ((uint64_t)1 << (b + 11)) + ((uint64_t)1 << (b + 1));
+        const uint64_t eta = reciprocalerror + roundings;
+        /* Strictly above eta_max, so that the rounding form never meets a tie. */
+        terms.bias = powerof2atleast(eta + 1);
+        terms.below = terms.bias + eta;
+    }
+    return terms;
+}
+
+/* The bias for passes of up to k in the given form, as a double. */
+static constexpr double fusedbias(enum divisionform form, int32_t k)
+{
+    return (double)fusedclaim(form, k).bias * 0x1p-64;
+}
+
+/* The largest divisor the claim covers for passes of up to k. */
+static constexpr int64_t fusedlargestdivisor(enum divisionform form, int32_t k)
+{
+    /* Fused: d <= (1 - u) / below; two roundings: d * below < 1. */
+    const uint64_t one = form == division_fused ? ~(uint64_t)0 - ((uint64_t)1 << 11) + 1 : ~(uint64_t)0;
+    return (int64_t)(one / fusedclaim(form, k).below);
+}
+
+/* The most passes a run of cellcount cells may fuse in the given form:
+   its largest divisor 2 cellcount - 1 within the claim, and every value
+   4 10^k cellcount within 2^53. */
+static constexpr int32_t fusedpassesfor(enum divisionform form, int32_t cellcount)
+{
+    int32_t k = FUSED_MOSTPASSES;
+    while (k > 1 && (2 * (int64_t)cellcount - 1 > fusedlargestdivisor(form, k) ||
+                     4 * tenpower(k) * cellcount > ((int64_t)1 << 53))) {
+        --k;
+    }
+    return k;
+}
+
+/* floor(x / d) given reciprocal = 1 / d, in the form with two roundings,
+   for code without a vector floor instruction; how it rounds depends on
+   how this build evaluates doubles. */
+static inline double exactquotient(double x, double reciprocal, double bias)
 {
 #if EXACTDIVISION_ROUNDS_TO_NEAREST
-    const double y = x * reciprocal + (EXACTDIVISION_BIAS - 0.5);
+    const double y = x * reciprocal + (bias - 0.5);
     return (y + EXACTDIVISION_ROUNDER) - EXACTDIVISION_ROUNDER;
 #else
-    return (double)(int32_t)(x * reciprocal + EXACTDIVISION_BIAS);
+    return (double)(int64_t)(x * reciprocal + bias);
 #endif
 }
 

@@ -35,3 +35,21 @@ void finishrelease(const struct releasestate* state, char* text)
     text[state->position] = (char)('0' + state->predigit);
     text[state->position + 1] = '\0';
 }
+
+void splitdigits(int64_t value, int32_t count, uint8_t* digits)
+{
+    for (int32_t i = count - 1; i > 0; --i) {
+        digits[i] = (uint8_t)(value % 10);
+        value /= 10;
+    }
+    digits[0] = (uint8_t)value;
+}
+
+void releasedigits(struct releasestate* state, int64_t value, int32_t count, char* text)
+{
+    uint8_t digits[32];
+    splitdigits(value, count, digits);
+    for (int32_t i = 0; i < count; ++i) {
+        releasedigit(state, digits[i], text);
+    }
+}

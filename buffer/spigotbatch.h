@@ -11,13 +11,16 @@
    cell a pass leaves is the one the next pass takes at the next step; one
    untouched cell enters the batch and one finished cell leaves it per
    step. How a kernel moves cells between its lanes is its own (kernels/).
-   Cell j's multiplier j + 1 and divisor 2j + 1 follow from its number,
-   so the kernels compute them; only the reciprocals are a table.
+   Cell j's multiplier j + 1, divisor 2j + 1 and reciprocal follow from
+   its number, so the vector kernels work them out as the cell enters a
+   batch; only the portable kernel, which has no cell entering, reads its
+   reciprocals from a table.
 
    Cells are floats below the crossing, for kernels with single-precision
    lanes (cell j never holds more than 38 j + 18, floatdivision.h), and
-   doubles from it up (every value is an integer below 2^31,
-   exactdivision.h): 8 bytes a cell below, 16 above. Carries only flow
+   doubles from it up (every value is an integer below 2^53,
+   exactdivision.h): 4 bytes a cell below, 8 above (twice that with a
+   table). Carries only flow
    down, so the doubles run first, as a region of their own, and hand the
    floats one carry per pass. Each region's arrays are indexed from its
    own first cell and padded by BATCH_PADDING cells on both sides, so that
@@ -38,30 +41,31 @@ struct spigotbatch {
     int32_t cellcount;
     /* Cells [0, crossing) are floats, [crossing, cellcount) doubles. */
     int32_t crossing;
-    /* The doubles, from cell `crossing`, and their reciprocals 1 / (2j + 1)
-       rounded (1 below the region); NULL when every cell is a float. */
+    /* The doubles, from cell `crossing`, and, for a kernel that reads a
+       table, their reciprocals 1 / (2j + 1) rounded (1 below the region;
+       NULL otherwise); NULL when every cell is a float. */
     double* cells;
     double* reciprocals;
-    /* The floats, from cell 0, the same; NULL when none is. */
+    /* The floats, from cell 0; NULL when none is. */
     float* floatcells;
-    float* floatreciprocals;
     void* doubleblock;
     void* floatblock;
 };
 
-/* Sets up cellcount cells of 2 and their reciprocals, floats below the
-   crossing (0 <= crossing <= cellcount) and doubles from it. Returns 0
-   when memory runs out. */
-int openbatch(struct spigotbatch* batch, int32_t cellcount, int32_t crossing);
+/* Sets up cellcount cells of 2, floats below the crossing (0 <= crossing
+   <= cellcount) and doubles from it, with a table of the doubles'
+   reciprocals when `tabled`. Returns 0 when memory runs out. */
+int openbatch(struct spigotbatch* batch, int32_t cellcount, int32_t crossing, int tabled);
 void closebatch(struct spigotbatch* batch);
 
 /* Cell j's value, whichever region holds it. */
 double cellvalue(const struct spigotbatch* batch, int32_t j);
 void setcellvalue(struct spigotbatch* batch, int32_t j, double value);
 
-/* After a batch of `passes` passes: turns the carries each pass took out
-   of cell 0 into the passes' raw digits, 0 to 10, and restores cell 0. */
-void finishbatch(struct spigotbatch* batch, const double* carries, int32_t passes,
-                 uint8_t* digits);
+/* After a batch of `passes` passes, pass p by powers[p] = 10^k: turns the
+   carries each pass took out of cell 0 into the value of its k raw
+   digits, sum of d_i 10^(k - i), and restores cell 0. */
+void finishbatch(struct spigotbatch* batch, const double* carries, const double* powers, int32_t passes,
+                 int64_t* values);
 
 #endif

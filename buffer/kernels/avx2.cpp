@@ -25,16 +25,16 @@ struct avx2lanes {
     static vector mul(vector a, vector b) { return _mm256_mul_pd(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return _mm256_fmadd_pd(a, b, c); }
     static vector fnmadd(vector a, vector b, vector c) { return _mm256_fnmadd_pd(a, b, c); }
-    static vector quotient(vector x, vector reciprocal)
+    static vector quotient(vector x, vector reciprocal, vector bias)
     {
-        return _mm256_floor_pd(_mm256_fmadd_pd(x, reciprocal, _mm256_set1_pd(EXACTDIVISION_BIAS)));
+        return _mm256_floor_pd(_mm256_fmadd_pd(x, reciprocal, bias));
     }
     static vector min(vector a, vector b) { return _mm256_min_pd(a, b); }
     static vector max(vector a, vector b) { return _mm256_max_pd(a, b); }
-    static vector rotateup(vector v, const double* entering)
+    static vector rotateup(vector v, double entering)
     {
         const vector up = _mm256_permute4x64_pd(v, 0x93);  // v3, v0, v1, v2
-        return _mm256_blend_pd(up, _mm256_broadcast_sd(entering), 0x1);
+        return _mm256_blend_pd(up, _mm256_set1_pd(entering), 0x1);
     }
     static void storetop(double* p, vector v) { _mm_storeh_pd(p, _mm256_extractf128_pd(v, 1)); }
 };
@@ -51,9 +51,9 @@ struct avx2floatlanes {
     static vector mul(vector a, vector b) { return _mm256_mul_ps(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return _mm256_fmadd_ps(a, b, c); }
     static vector fnmadd(vector a, vector b, vector c) { return _mm256_fnmadd_ps(a, b, c); }
-    static vector quotient(vector x, vector reciprocal)
+    static vector quotient(vector x, vector reciprocal, vector bias)
     {
-        return _mm256_floor_ps(_mm256_fmadd_ps(x, reciprocal, _mm256_set1_ps(FLOATDIVISION_BIAS)));
+        return _mm256_floor_ps(_mm256_fmadd_ps(x, reciprocal, bias));
     }
     /* q0 is q or q - 1 (floatdivision.h); t = r0 - d is exact, and its
        sign tells which: a blend by sign needs no compare. */
@@ -68,10 +68,10 @@ struct avx2floatlanes {
     }
     static vector min(vector a, vector b) { return _mm256_min_ps(a, b); }
     static vector max(vector a, vector b) { return _mm256_max_ps(a, b); }
-    static vector rotateup(vector v, const float* entering)
+    static vector rotateup(vector v, float entering)
     {
         const vector up = _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6));
-        return _mm256_blend_ps(up, _mm256_broadcast_ss(entering), 0x1);
+        return _mm256_blend_ps(up, _mm256_set1_ps(entering), 0x1);
     }
     static void storetop(float* p, vector v)
     {
@@ -81,19 +81,21 @@ struct avx2floatlanes {
 
 }  // namespace
 
-void runbatchavx2(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+void runbatchavx2(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                  const struct fusedpowers* powers)
 {
-    runrotatedbatch<avx2lanes, avx2vectors>(batch, carriesin, carriesout);
+    runrotatedbatch<avx2lanes, avx2vectors>(batch, carriesin, carriesout, powers);
 }
 
-void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count)
+void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)
 {
-    dividelanes<avx2lanes>(x, reciprocals, quotients, count);
+    dividelanes<avx2lanes>(x, reciprocals, quotients, count, bias);
 }
 
-void runbatchavx2float(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+void runbatchavx2float(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                  const struct fusedpowers* powers)
 {
-    runrotatedbatch<avx2floatlanes, avx2vectors>(batch, carriesin, carriesout);
+    runrotatedbatch<avx2floatlanes, avx2vectors>(batch, carriesin, carriesout, powers);
 }
 
 void divideavx2float(const struct floatdivisions* divisions, int corrected)

@@ -22,17 +22,17 @@ struct avx512lanes {
     static vector mul(vector a, vector b) { return _mm512_mul_pd(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return _mm512_fmadd_pd(a, b, c); }
     static vector fnmadd(vector a, vector b, vector c) { return _mm512_fnmadd_pd(a, b, c); }
-    static vector quotient(vector x, vector reciprocal)
+    static vector quotient(vector x, vector reciprocal, vector bias)
     {
-        const vector y = _mm512_fmadd_pd(x, reciprocal, _mm512_set1_pd(EXACTDIVISION_BIAS));
+        const vector y = _mm512_fmadd_pd(x, reciprocal, bias);
         return _mm512_roundscale_pd(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     }
     static vector min(vector a, vector b) { return _mm512_min_pd(a, b); }
     static vector max(vector a, vector b) { return _mm512_max_pd(a, b); }
-    static vector rotateup(vector v, const double* entering)
+    static vector rotateup(vector v, double entering)
     {
         return _mm512_castsi512_pd(_mm512_alignr_epi64(
-            _mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(*entering)), width - 1));
+            _mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(entering)), width - 1));
     }
     static void storetop(double* p, vector v)
     {
@@ -52,9 +52,9 @@ struct avx512floatlanes {
     static vector mul(vector a, vector b) { return _mm512_mul_ps(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return _mm512_fmadd_ps(a, b, c); }
     static vector fnmadd(vector a, vector b, vector c) { return _mm512_fnmadd_ps(a, b, c); }
-    static vector quotient(vector x, vector reciprocal)
+    static vector quotient(vector x, vector reciprocal, vector bias)
     {
-        const vector y = _mm512_fmadd_ps(x, reciprocal, _mm512_set1_ps(FLOATDIVISION_BIAS));
+        const vector y = _mm512_fmadd_ps(x, reciprocal, bias);
         return _mm512_roundscale_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     }
     /* q0 is q or q - 1 (floatdivision.h): one compare, two masked adds. */
@@ -69,10 +69,10 @@ struct avx512floatlanes {
     }
     static vector min(vector a, vector b) { return _mm512_min_ps(a, b); }
     static vector max(vector a, vector b) { return _mm512_max_ps(a, b); }
-    static vector rotateup(vector v, const float* entering)
+    static vector rotateup(vector v, float entering)
     {
         return _mm512_castsi512_ps(_mm512_alignr_epi32(
-            _mm512_castps_si512(v), _mm512_castps_si512(_mm512_set1_ps(*entering)), width - 1));
+            _mm512_castps_si512(v), _mm512_castps_si512(_mm512_set1_ps(entering)), width - 1));
     }
     static void storetop(float* p, vector v)
     {
@@ -82,19 +82,21 @@ struct avx512floatlanes {
 
 }  // namespace
 
-void runbatchavx512(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+void runbatchavx512(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                  const struct fusedpowers* powers)
 {
-    runrotatedbatch<avx512lanes, avx512vectors>(batch, carriesin, carriesout);
+    runrotatedbatch<avx512lanes, avx512vectors>(batch, carriesin, carriesout, powers);
 }
 
-void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count)
+void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)
 {
-    dividelanes<avx512lanes>(x, reciprocals, quotients, count);
+    dividelanes<avx512lanes>(x, reciprocals, quotients, count, bias);
 }
 
-void runbatchavx512float(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+void runbatchavx512float(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                  const struct fusedpowers* powers)
 {
-    runrotatedbatch<avx512floatlanes, avx512vectors>(batch, carriesin, carriesout);
+    runrotatedbatch<avx512floatlanes, avx512vectors>(batch, carriesin, carriesout, powers);
 }
 
 void divideavx512float(const struct floatdivisions* divisions, int corrected)

@@ -23,14 +23,14 @@ struct neonlanes {
     static vector mul(vector a, vector b) { return vmulq_f64(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return vfmaq_f64(c, a, b); }
     static vector fnmadd(vector a, vector b, vector c) { return vfmsq_f64(c, a, b); }
-    static vector quotient(vector x, vector reciprocal)
+    static vector quotient(vector x, vector reciprocal, vector bias)
     {
-        return vrndmq_f64(vfmaq_f64(vdupq_n_f64(EXACTDIVISION_BIAS), x, reciprocal));
+        return vrndmq_f64(vfmaq_f64(bias, x, reciprocal));
     }
     static vector min(vector a, vector b) { return vminq_f64(a, b); }
     static vector max(vector a, vector b) { return vmaxq_f64(a, b); }
     /* {*entering, v[0]}: lane 1 of the broadcast, then lane 0 of v. */
-    static vector rotateup(vector v, const double* entering) { return vextq_f64(vld1q_dup_f64(entering), v, 1); }
+    static vector rotateup(vector v, double entering) { return vextq_f64(vdupq_n_f64(entering), v, 1); }
     static void storetop(double* p, vector v) { vst1q_lane_f64(p, v, 1); }
 };
 
@@ -46,9 +46,9 @@ struct neonfloatlanes {
     static vector mul(vector a, vector b) { return vmulq_f32(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return vfmaq_f32(c, a, b); }
     static vector fnmadd(vector a, vector b, vector c) { return vfmsq_f32(c, a, b); }
-    static vector quotient(vector x, vector reciprocal)
+    static vector quotient(vector x, vector reciprocal, vector bias)
     {
-        return vrndmq_f32(vfmaq_f32(vdupq_n_f32(FLOATDIVISION_BIAS), x, reciprocal));
+        return vrndmq_f32(vfmaq_f32(bias, x, reciprocal));
     }
     /* q0 is q or q - 1 (floatdivision.h): a compare and two selects. */
     static void correcteddivide(vector x, vector reciprocal, vector divisor, vector& q, vector& r)
@@ -62,25 +62,27 @@ struct neonfloatlanes {
     static vector min(vector a, vector b) { return vminq_f32(a, b); }
     static vector max(vector a, vector b) { return vmaxq_f32(a, b); }
     /* {*entering, v[0], v[1], v[2]}. */
-    static vector rotateup(vector v, const float* entering) { return vextq_f32(vld1q_dup_f32(entering), v, 3); }
+    static vector rotateup(vector v, float entering) { return vextq_f32(vdupq_n_f32(entering), v, 3); }
     static void storetop(float* p, vector v) { vst1q_lane_f32(p, v, 3); }
 };
 
 }  // namespace
 
-void runbatchneon(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+void runbatchneon(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                  const struct fusedpowers* powers)
 {
-    runrotatedbatch<neonlanes, neonvectors>(batch, carriesin, carriesout);
+    runrotatedbatch<neonlanes, neonvectors>(batch, carriesin, carriesout, powers);
 }
 
-void divideneon(const double* x, const double* reciprocals, double* quotients, int32_t count)
+void divideneon(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)
 {
-    dividelanes<neonlanes>(x, reciprocals, quotients, count);
+    dividelanes<neonlanes>(x, reciprocals, quotients, count, bias);
 }
 
-void runbatchneonfloat(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+void runbatchneonfloat(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                  const struct fusedpowers* powers)
 {
-    runrotatedbatch<neonfloatlanes, neonvectors>(batch, carriesin, carriesout);
+    runrotatedbatch<neonfloatlanes, neonvectors>(batch, carriesin, carriesout, powers);
 }
 
 void divideneonfloat(const struct floatdivisions* divisions, int corrected)

@@ -6,7 +6,6 @@
    before, so the cell a pass leaves is the one the next pass picks up. */
 #include "kernels.h"
 
-
 #include "exactdivision.h"
 
 namespace {
@@ -15,8 +14,11 @@ namespace {
    multiplier is lowest + bottom + 1 + k. Below them (only when bottom <
    0) multiplier and divisor are 1, which passes a carry on unchanged. */
 template <bool clamp>
-inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const double* lane)
+inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const double* lane,
+                 const struct fusedpowers* fused)
 {
+    const double* __restrict powers = fused->powers;
+    const double bias = fused->bias;
     double* __restrict cells = batch->cells + bottom;
     const double* __restrict reciprocals = batch->reciprocals + bottom;
     const double base = batch->crossing + bottom + 1;
@@ -26,8 +28,8 @@ inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const
             multiplier = bottom + lane[k] >= 0.0 ? multiplier : 1.0;
         }
         const double divisor = multiplier + multiplier - 1.0;
-        const double x = 10.0 * cells[k] + carry[k] * multiplier;
-        const double q = exactquotient(x, reciprocals[k]);
+        const double x = powers[k] * cells[k] + carry[k] * multiplier;
+        const double q = exactquotient(x, reciprocals[k], bias);
         cells[k] = x - q * divisor;
         carry[k] = q;
     }
@@ -37,7 +39,8 @@ inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const
 
 /* Only ever the top region (no float kernel runs below it), so nothing
    enters its top cell. */
-void runbatchportable(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+void runbatchportable(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                      const struct fusedpowers* powers)
 {
     (void)carriesin;
     double carry[portablepasses];
@@ -49,19 +52,19 @@ void runbatchportable(struct spigotbatch* batch, const double* carriesin, double
     const int32_t top = batch->cellcount - batch->crossing - 1;
     int32_t bottom = top;
     for (; bottom >= 0; --bottom) {
-        step<false>(batch, bottom, carry, lane);
+        step<false>(batch, bottom, carry, lane, powers);
     }
     for (; bottom > -portablepasses; --bottom) {
-        step<true>(batch, bottom, carry, lane);
+        step<true>(batch, bottom, carry, lane, powers);
     }
     for (int32_t k = 0; k < portablepasses; ++k) {
         carriesout[k] = carry[k];
     }
 }
 
-void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count)
+void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)
 {
     for (int32_t i = 0; i < count; ++i) {
-        quotients[i] = exactquotient(x[i], reciprocals[i]);
+        quotients[i] = exactquotient(x[i], reciprocals[i], bias);
     }
 }

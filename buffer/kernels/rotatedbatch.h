@@ -16,8 +16,16 @@
    and divisor travel with it: a ring of V slots per kind, one slot
    replaced per step. Unrolled V steps at a time, every slot a cell or a
    ring entry sits in is known when compiling, and nothing is moved that
-   is not a cell entering or leaving. Memory is the cells and their
-   reciprocals: 16 bytes a cell in doubles, 8 in floats.
+   is not a cell entering or leaving. The reciprocal of the one cell that
+   enters per step is worked out then (a scalar division beside V vector
+   updates), so memory is the cells alone: 8 bytes a cell in doubles, 4
+   in floats.
+
+   Pass p multiplies by powers[p] = 10^k, running k spigot passes in one
+   (exactdivision.h); floats hold only k = 1. A batch whose passes all
+   multiply alike keeps the power in a register; one that does not (the
+   last of a run whose count is not a multiple of k) reads each vector's
+   powers from memory, beside its ring slots.
 
    A kernel runs the region of its own precision (spigotbatch.h): the
    float cells [0, crossing) or the double cells [crossing, cellcount).
@@ -44,11 +52,11 @@ namespace {
 /* lanes supplies: vector, scalar (double, or float for single-precision
    lanes, which serve only cells whose values all fit a float), width,
    load, store, broadcast, add, mul, min, max, fmadd, fnmadd, quotient(x,
-   reciprocal): the division with a bias alone (exactdivision.h,
-   floatdivision.h), rotateup(v, entering): *entering in lane 0, then v's
-   lanes but its top one, and storetop(p, v). Single-precision lanes also
-   supply correcteddivide(x, reciprocal, divisor, q, r), exact for the
-   cells past the bias form's range.
+   reciprocal, bias): the division with a bias alone, with an FMA
+   (exactdivision.h, floatdivision.h), rotateup(v, entering): entering in
+   lane 0, then v's lanes but its top one, and storetop(p, v).
+   Single-precision lanes also supply correcteddivide(x, reciprocal,
+   divisor, q, r), exact for the cells past the bias form's range.
 
    The values in flight are locals whose address never escapes, so that
    they stay in registers: a vector type may alias any scalar of its type, and every
@@ -66,28 +74,22 @@ inline double* cellsof<double>(struct spigotbatch* batch) { return batch->cells;
 template <>
 inline float* cellsof<float>(struct spigotbatch* batch) { return batch->floatcells; }
 
-template <typename scalar>
-const scalar* reciprocalsof(struct spigotbatch* batch);
-template <>
-inline const double* reciprocalsof<double>(struct spigotbatch* batch) { return batch->reciprocals; }
-template <>
-inline const float* reciprocalsof<float>(struct spigotbatch* batch) { return batch->floatreciprocals; }
-
 /* A quotient and its remainder, x = q d + r, in the given form. */
 template <typename lanes, division form>
 [[gnu::always_inline]] inline void dividewith(typename lanes::vector x, typename lanes::vector reciprocal,
-                                              typename lanes::vector divisor, typename lanes::vector& q,
-                                              typename lanes::vector& r)
+                                              typename lanes::vector divisor, typename lanes::vector bias,
+                                              typename lanes::vector& q, typename lanes::vector& r)
 {
     if constexpr (form == corrected) {
         lanes::correcteddivide(x, reciprocal, divisor, q, r);
     } else {
-        q = lanes::quotient(x, reciprocal);
+        q = lanes::quotient(x, reciprocal, bias);
         r = lanes::fnmadd(q, divisor, x);
     }
 }
 
-template <typename lanes, int vectors>
+/* uniform: every pass multiplies by the same power, held in a register. */
+template <typename lanes, int vectors, bool uniform>
 struct rotated {
     typedef typename lanes::vector vector;
     typedef typename lanes::scalar scalar;
@@ -102,13 +104,34 @@ struct rotated {
     /* The constants of a batch and the ring its cells' numbers travel in. */
     struct context {
         scalar* cells;
-        const scalar* reciprocals;
-        vector zero, one, ten, minusvectors, minustwicevectors;
+        /* The region's first cell's number. */
+        int32_t lowest;
+        vector zero, one, ten, bias, minusvectors, minustwicevectors;
+        /* Without a uniform power, vector i's lanes' powers at tens + i W. */
+        const scalar* tens;
         /* Minus the numbers of the cell below the region's bottom: a
            number plus these is at least 1 on the region's cells. */
         vector belowmultiplier, belowdivisor;
         ringslot* ring;
     };
+
+    /* What vector i's passes multiply a cell by. */
+    [[gnu::always_inline]] static vector tenof(const context& c, int i)
+    {
+        if constexpr (uniform) {
+            return c.ten;
+        } else {
+            return lanes::load(c.tens + i * width);
+        }
+    }
+
+    /* The reciprocal of the region's cell `index`, rounded once as a
+       table would hold it; 1 below the region, where the divisor is 1. */
+    [[gnu::always_inline]] static scalar reciprocalat(const context& c, int32_t index)
+    {
+        const scalar divisor = (scalar)(2 * (c.lowest + index) + 1);
+        return index >= 0 ? (scalar)1 / divisor : (scalar)1;
+    }
 
     /* n on the region's cells, 1 below them: n + below is at least 1
        there and at most 0 below, so min(max(n + below, 0), 1) tells
@@ -150,14 +173,14 @@ struct rotated {
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
             vector q, remainder;
-            dividewith<lanes, form>(x[i], lanes::load(c.ring[s].reciprocal), lanes::load(c.ring[s].divisor), q,
-                                    remainder);
+            dividewith<lanes, form>(x[i], lanes::load(c.ring[s].reciprocal), lanes::load(c.ring[s].divisor), c.bias,
+                                    q, remainder);
             if (i == 0) {
                 firstquotient = q;
             } else {
                 /* The slot vector i - 1 used is vector i's at the next step. */
                 const int next = (i - 1 - k + vectors) % vectors;
-                x[i] = lanes::fmadd(left, c.ten, lanes::mul(q, lanes::load(c.ring[next].multiplier)));
+                x[i] = lanes::fmadd(left, tenof(c, i), lanes::mul(q, lanes::load(c.ring[next].multiplier)));
             }
             left = remainder;
         }
@@ -165,11 +188,11 @@ struct rotated {
            is pass P - 1's, final. */
         const int out = (vectors - 1 - k + vectors) % vectors;
         lanes::storetop(c.cells + bottom + passes - 1, left);
-        const vector entered = lanes::rotateup(left, c.cells + bottom - 1);
+        const vector entered = lanes::rotateup(left, c.cells[bottom - 1]);
         lanes::store(c.ring[out].reciprocal,
-                     lanes::rotateup(lanes::load(c.ring[out].reciprocal), c.reciprocals + bottom - 1));
+                     lanes::rotateup(lanes::load(c.ring[out].reciprocal), reciprocalat(c, bottom - 1)));
         lowernumbers<clamp>(c, out);
-        x[0] = lanes::fmadd(entered, c.ten,
+        x[0] = lanes::fmadd(entered, tenof(c, 0),
                             lanes::mul(firstquotient, lanes::load(c.ring[out].multiplier)));
     }
 
@@ -199,49 +222,35 @@ struct rotated {
 };
 
 /* The region of the batch's cells in the given precision: its cells,
-   reciprocals, first cell and number of cells. The floats are cells
-   [0, crossing), the doubles the rest. */
+   first cell and number of cells. The floats are cells [0, crossing), the
+   doubles the rest. */
 template <typename scalar>
 struct region {
     scalar* cells;
-    const scalar* reciprocals;
     int32_t lowest, count;
     explicit region(struct spigotbatch* batch)
-        : cells(cellsof<scalar>(batch)), reciprocals(reciprocalsof<scalar>(batch)),
-          lowest(std::is_same_v<scalar, float> ? 0 : batch->crossing),
+        : cells(cellsof<scalar>(batch)), lowest(std::is_same_v<scalar, float> ? 0 : batch->crossing),
           count(std::is_same_v<scalar, float> ? batch->crossing : batch->cellcount - batch->crossing)
     {
     }
 };
 
-/* Runs P passes over the batch's cells of the lanes' precision, pass p
-   starting with carriesin[p] (NULL: none) at the region's top cell, and
-   stores in carriesout[p] the carry it hands below the bottom one. */
-template <typename lanes, int vectors>
-void runrotatedbatch(struct spigotbatch* batch, const double* carriesin, double* carriesout)
+/* Runs P passes over the region, as runrotatedbatch() below says, with
+   the context's constants set. */
+template <typename lanes, int vectors, bool uniform>
+void runregion(typename rotated<lanes, vectors, uniform>::context& c, const region<typename lanes::scalar>& cells,
+               const double* carriesin, double* carriesout)
 {
-    typedef rotated<lanes, vectors> batchloop;
+    typedef rotated<lanes, vectors, uniform> batchloop;
     typedef typename batchloop::vector vector;
     typedef typename batchloop::scalar scalar;
     enum { width = lanes::width, passes = batchloop::passes };
     const auto chunk = std::make_integer_sequence<int, vectors>();
-    const region<scalar> cells(batch);
-
-    typename batchloop::context c;
     typename batchloop::ringslot ring[vectors];
     c.ring = ring;
     /* The ring stays in memory (L1): hidden from the compiler's scalar
        replacement, which would copy it between registers and the stack. */
     __asm__("" : "+r"(c.ring));
-    c.cells = cells.cells;
-    c.reciprocals = cells.reciprocals;
-    c.zero = lanes::broadcast(0);
-    c.one = lanes::broadcast(1);
-    c.ten = lanes::broadcast(10);
-    c.minusvectors = lanes::broadcast(-vectors);
-    c.minustwicevectors = lanes::broadcast(-2 * vectors);
-    c.belowmultiplier = lanes::broadcast((scalar)-cells.lowest);
-    c.belowdivisor = lanes::broadcast((scalar)(-2 * cells.lowest));
 
     /* Pass V l + i starts on cell top + V l + i: only pass 0 on a real
        cell; the others meet zero cells above the top with zero carries
@@ -257,11 +266,11 @@ void runrotatedbatch(struct spigotbatch* batch, const double* carriesin, double*
             const int32_t j = bottom + vectors * l + i;
             const int32_t number = cells.lowest + j;
             cell[l] = c.cells[j];
-            c.ring[i].reciprocal[l] = c.reciprocals[j];
+            c.ring[i].reciprocal[l] = batchloop::reciprocalat(c, j);
             c.ring[i].multiplier[l] = (scalar)(j >= 0 ? number + 1 : 1);
             c.ring[i].divisor[l] = (scalar)(j >= 0 ? 2 * number + 1 : 1);
         }
-        x[i] = lanes::mul(lanes::load(cell), c.ten);
+        x[i] = lanes::mul(lanes::load(cell), batchloop::tenof(c, i));
     }
 
     /* Every pass is below the region after count + P - 1 steps; the steps
@@ -271,15 +280,17 @@ void runrotatedbatch(struct spigotbatch* batch, const double* carriesin, double*
        form's range divide with the correction; the cells enter from the
        top, so those chunks come first. */
     int32_t steps = (cells.count + passes - 1 + vectors - 1) / vectors * vectors;
-    if (carriesin != NULL && cells.count > 0) {
-        /* The region's top cell multiplies what enters it by its
-           multiplier, the region's end. */
-        scalar arriving[passes];
-        for (int p = 0; p < passes; ++p) {
-            arriving[p] = (scalar)(carriesin[p] * (cells.lowest + cells.count));
-        }
-        for (int m = 0; m < width; ++m, steps -= vectors, bottom -= vectors) {
-            batchloop::entering(c, bottom, x, m, arriving, chunk);
+    if constexpr (uniform) {
+        if (carriesin != NULL && cells.count > 0) {
+            /* The region's top cell multiplies what enters it by its
+               multiplier, the region's end. */
+            scalar arriving[passes];
+            for (int p = 0; p < passes; ++p) {
+                arriving[p] = (scalar)(carriesin[p] * (cells.lowest + cells.count));
+            }
+            for (int m = 0; m < width; ++m, steps -= vectors, bottom -= vectors) {
+                batchloop::entering(c, bottom, x, m, arriving, chunk);
+            }
         }
     }
     if constexpr (std::is_same_v<scalar, float>) {
@@ -295,7 +306,7 @@ void runrotatedbatch(struct spigotbatch* batch, const double* carriesin, double*
         batchloop::template unrolled<true, biased>(c, bottom, x, chunk);
     }
 
-    /* Every pass has left the region by now, and below it x is 10 * 0 +
+    /* Every pass has left the region by now, and below it x is 10^k * 0 +
        carry * 1: each pass's carry. Lane l of vector i is pass V l + i. */
     for (int i = 0; i < vectors; ++i) {
         scalar lane[width];
@@ -306,12 +317,59 @@ void runrotatedbatch(struct spigotbatch* batch, const double* carriesin, double*
     }
 }
 
+/* Runs P passes over the batch's cells of the lanes' precision, pass p
+   by powers->powers[p], starting with carriesin[p] (NULL: none) at the
+   region's top cell, and stores in carriesout[p] the carry it hands below
+   the bottom one. */
+template <typename lanes, int vectors>
+void runrotatedbatch(struct spigotbatch* batch, const double* carriesin, double* carriesout,
+                     const struct fusedpowers* powers)
+{
+    typedef typename lanes::scalar scalar;
+    enum { width = lanes::width, passes = vectors * width };
+    const region<scalar> cells(batch);
+    bool uniform = true;
+    /* Vector i's lanes are passes V l + i. */
+    alignas(64) scalar tens[passes];
+    for (int i = 0; i < vectors; ++i) {
+        for (int l = 0; l < width; ++l) {
+            tens[i * width + l] = (scalar)powers->powers[vectors * l + i];
+            uniform = uniform && powers->powers[vectors * l + i] == powers->powers[0];
+        }
+    }
+    const auto setup = [&](auto& c) {
+        c.cells = cells.cells;
+        c.lowest = cells.lowest;
+        c.tens = tens;
+        c.zero = lanes::broadcast(0);
+        c.one = lanes::broadcast(1);
+        c.ten = lanes::broadcast(tens[0]);
+        /* Floats divide with their own forms' bias. */
+        c.bias = lanes::broadcast(std::is_same_v<scalar, float> ? (scalar)FLOATDIVISION_BIAS : (scalar)powers->bias);
+        c.minusvectors = lanes::broadcast(-vectors);
+        c.minustwicevectors = lanes::broadcast(-2 * vectors);
+        c.belowmultiplier = lanes::broadcast((scalar)-cells.lowest);
+        c.belowdivisor = lanes::broadcast((scalar)(-2 * cells.lowest));
+    };
+    if constexpr (std::is_same_v<scalar, double>) {
+        if (!uniform) {
+            typename rotated<lanes, vectors, false>::context c;
+            setup(c);
+            runregion<lanes, vectors, false>(c, cells, carriesin, carriesout);
+            return;
+        }
+    }
+    typename rotated<lanes, vectors, true>::context c;
+    setup(c);
+    runregion<lanes, vectors, true>(c, cells, carriesin, carriesout);
+}
+
 template <typename lanes>
-void dividelanes(const double* x, const double* reciprocals, double* quotients, int32_t count)
+void dividelanes(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)
 {
     for (int32_t i = 0; i < count; i += lanes::width) {
         lanes::store(quotients + i,
-                     lanes::quotient(lanes::load(x + i), lanes::load(reciprocals + i)));
+                     lanes::quotient(lanes::load(x + i), lanes::load(reciprocals + i), lanes::broadcast(bias)));
     }
 }
 
@@ -325,10 +383,11 @@ void dividefloatlanes(const struct floatdivisions* divisions, int corrected)
         const typename lanes::vector x = lanes::load(divisions->x + i);
         const typename lanes::vector reciprocal = lanes::load(divisions->reciprocals + i);
         const typename lanes::vector divisor = lanes::load(divisions->divisors + i);
+        const typename lanes::vector bias = lanes::broadcast(FLOATDIVISION_BIAS);
         if (corrected) {
-            dividewith<lanes, division::corrected>(x, reciprocal, divisor, q, r);
+            dividewith<lanes, division::corrected>(x, reciprocal, divisor, bias, q, r);
         } else {
-            dividewith<lanes, division::biased>(x, reciprocal, divisor, q, r);
+            dividewith<lanes, division::biased>(x, reciprocal, divisor, bias, q, r);
         }
         lanes::store(divisions->quotients + i, q);
         lanes::store(divisions->remainders + i, r);
