@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cstdint>
@@ -20,8 +21,8 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 // vector variants (variants/) keep the passes in rotated lanes
 // (rotatedpasses.h).
 // Cells and carries are doubles holding integers (every value of a pass is
-// an integer below 2^31), and each division is a multiply by the cell's
-// reciprocal (exactdivide below); or, for the cells whose every value fits
+// an integer below 2^53), each pass runs k spigot passes as one by 10^k,
+// and each division is a multiply by the cell's reciprocal (fused below); or, for the cells whose every value fits
 // a float, floats (floatdivide.h), twice as many to a vector. Carries only
 // flow down, so a batch is a stack of regions: the doubles above the
 // crossing run their passes first and hand the floats below one carry per
@@ -29,6 +30,133 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 namespace generator {
 
 inline constexpr std::int32_t batchpasses = 256;
+
+// Passes fused k at a time, and the division that makes them exact.
+//
+// k passes over a cell are one pass by 10^k: it leaves the cell the k
+// passes leave and hands down their carries combined, sum of c_i 10^(k-i).
+// With every c_i at most 18, a fused quotient is at most Q = 2 (10^k - 1),
+// and cell j (divisor 2j + 1, multiplier j + 1, cell at most 2j) forms
+// x < 4 10^k (j + 1), which must stay below 2^53.
+//
+// floor(x / d) is floor(y), y = x * rho + e, with rho = 1 / d rounded to a
+// double, rho = (1 + t) / d, and a bias e > 0 chosen for k. With x = q d + r,
+// 0 <= r < d, the extremes are r = 0 (y must reach q) and r = d - 1 (y must
+// stay below q + 1); y grows with x, so those decide every x. Let 2^E <= Q
+// < 2^(E+1).
+//
+// fused: y = RN(x rho + e) with one rounding (an FMA instruction); rho is
+// 1/d rounded once, |t| < u = 2^-53 unless d is a power of two (t = 0).
+//   At r = 0, x rho + e = q + q t + e falls short of q by less than q u - e,
+//   and still rounds to q while that is under half the gap of doubles below
+//   q: 2^(n-53) for q in (2^n, 2^(n+1)), 2^(n-54) at q = 2^n. The worst q
+//   need e >= max(Q u - 2^(E-53), 2^(E-54)).
+//   At r = d - 1, x rho + e = (q + 1) + (q + 1) t + e - rho, below q + 1 by
+//   more than half the gap there (at most 2^(E-53)) when (Q + 1) u + e +
+//   2^(E-53) <= (1 - u) / d, since rho > (1 - u) / d.
+// tworoundings: any other evaluation: the product and the sum rounded
+// separately, to double, to x87's wider format, or to that and then to
+// double, fused or not; rho may have been rounded through the wider
+// format, so |t| < 2^-53 (1 + 2^-10). Each value lies below 2^B, the power
+// of two above Q + 1, so a rounding errs by under 2^(B-54) (1 + 2^-10), and
+// y = x / d + e + eta, |eta| <= eta_max = (Q + 1) 2^-53 (1 + 2^-10) +
+// 2^(B-53) (1 + 2^-10). y >= q when e >= eta_max, and y <= q + 1 - 1/d +
+// e + eta_max < q + 1 when 1/d > e + eta_max. Truncating y to an integer is
+// exact in whatever format y is held.
+//
+// bias() is the smallest power of two the claim allows, largestdivisor()
+// the largest divisor it then covers, both worked out below from these
+// inequalities in integers that count 2^-64. For k = 7, 8, 9, 10 the fused
+// form covers every count, 3,366,534, 325,759 and 29,519 digits; the other
+// 11,192,256, 1,343,337, 159,957 and 10,972, and k = 6 every count. At
+// cell 0 and below (divisor 1, reciprocal 1) y = x + e rounds to x.
+// This needs binary doubles of at least 53 bits and no -ffast-math.
+namespace fused {
+
+enum class form { fused, tworoundings };
+
+// More would serve only counts that take milliseconds.
+inline constexpr std::int32_t mostpasses = 10;
+
+constexpr std::int64_t power(std::int32_t k)
+{
+    std::int64_t value = 1;
+    for (std::int32_t i = 0; i < k; ++i) {
+        value *= 10;
+    }
+    return value;
+}
+
+namespace claim {
+
+// Terms in units of 2^-64.
+inline constexpr std::uint64_t u = std::uint64_t{1} << 11;
+
+constexpr std::uint64_t powerof2atleast(std::uint64_t value)
+{
+    std::uint64_t p = 1;
+    while (p < value) {
+        p <<= 1;
+    }
+    return p;
+}
+
+constexpr int floorlog2(std::uint64_t value)
+{
+    int e = -1;
+    for (; value != 0; value >>= 1) {
+        ++e;
+    }
+    return e;
+}
+
+struct terms {
+    std::uint64_t bias;
+    // What 1 / d must exceed.
+    std::uint64_t sum;
+};
+
+constexpr terms of(form how, std::int32_t k)
+{
+    const std::uint64_t q = 2 * (static_cast<std::uint64_t>(power(k)) - 1);
+    if (how == form::fused) {
+        const std::uint64_t halfgap = std::uint64_t{1} << (floorlog2(q) + 11);  // 2^(E-53)
+        const std::uint64_t shortfall = q * u > halfgap ? q * u - halfgap : 0;
+        const std::uint64_t bias = powerof2atleast(std::max(shortfall, halfgap / 2));
+        return {bias, (q + 1) * u + bias + halfgap};
+    }
+    const int b = floorlog2(q + 1) + 1;  // Q + 1 < 2^B
+    const std::uint64_t eta = (q + 1) * (u + u / 1024) + (std::uint64_t{1} << (b + 11)) + (std::uint64_t{1} << (b + 1));
+    // Strictly above eta_max: no rounding form ever meets a tie.
+    const std::uint64_t bias = powerof2atleast(eta + 1);
+    return {bias, bias + eta};
+}
+
+}  // namespace claim
+
+constexpr double bias(form how, std::int32_t k) { return static_cast<double>(claim::of(how, k).bias) * 0x1p-64; }
+
+constexpr std::int64_t largestdivisor(form how, std::int32_t k)
+{
+    // fused: d <= (1 - u) / sum; tworoundings: d sum < 1.
+    const std::uint64_t one = how == form::fused ? ~std::uint64_t{0} - claim::u + 1 : ~std::uint64_t{0};
+    return static_cast<std::int64_t>(one / claim::of(how, k).sum);
+}
+
+// The most passes a run of cellcount cells fuses: its largest divisor
+// 2 cellcount - 1 covered, and 4 10^k cellcount within 2^53.
+constexpr std::int32_t passesfor(form how, std::int32_t cellcount)
+{
+    std::int32_t k = mostpasses;
+    while (k > 1 && (2 * std::int64_t{cellcount} - 1 > largestdivisor(how, k) ||
+                     4 * power(k) * cellcount > (std::int64_t{1} << 53))) {
+        --k;
+    }
+    return k;
+}
+
+}  // namespace fused
+
 
 enum class precision { doubles, floats };
 
@@ -72,23 +200,33 @@ struct floatdivisions {
     std::int32_t count;
 };
 
+// What every pass of a batch multiplies its cells by, 10^k, and the bias
+// its division takes for that k.
+struct fusedpass {
+    double power;
+    double bias;
+};
+
 // One way of running a batch, built for one instruction set.
 struct batchvariant {
     const char* name;
     precision cellsin;
+    // How it divides in doubles, which bounds the passes it fuses.
+    fused::form division;
     // The most cells it is exact for.
     std::int32_t mostcells;
     bool (*supported)();
-    // Runs batchpasses passes over the cells of its precision, pass p
-    // bringing carriesin[p] (null: nothing) into their top cell, and
-    // stores in carriesout[p] the carry pass p hands below the bottom one.
-    void (*run)(spigotbatch& cells, const double* carriesin, double* carriesout);
+    // Runs batchpasses passes over the cells of its precision, each by
+    // pass.power, pass p bringing carriesin[p] (null: nothing) into their
+    // top cell, and stores in carriesout[p] the carry pass p hands below
+    // the bottom one.
+    void (*run)(spigotbatch& cells, const double* carriesin, double* carriesout, const fusedpass& pass);
     // The variant's exact division on its own, for tests. In doubles:
-    // quotients[i] = floor(x[i] / d) given reciprocals[i] = 1 / d rounded,
-    // as exactdivide below states it, count a multiple of 8; null in
-    // floats, which have dividefloats, in the bias form or the corrected
-    // one (floatdivide.h).
-    void (*divide)(const double* x, const double* reciprocals, double* quotients, std::int32_t count);
+    // quotients[i] = floor(x[i] / d) given reciprocals[i] = 1 / d rounded
+    // and the bias, as the fused claim below states it, count a multiple
+    // of 8; null in floats, which have dividefloats, in the bias form or
+    // the corrected one (floatdivide.h).
+    void (*divide)(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
     void (*dividefloats)(const floatdivisions& divisions, bool corrected);
 };
 
@@ -97,43 +235,36 @@ struct batchvariant {
 const std::vector<batchvariant>& batchvariants();
 
 // How a run's batches are made: cells [0, crossing) by the float variant,
-// the rest by the double one; a variant without cells is null.
+// the rest by the double one, a variant without cells null; each pass
+// fuses `fusedpasses` spigot passes (1 with floats).
 struct batchplan {
     const batchvariant* floats = nullptr;
     const batchvariant* doubles = nullptr;
     std::int32_t crossing = 0;
+    std::int32_t fusedpasses = 1;
 };
 
 // A plan with the given variant for a run of cellcount cells: a float
 // variant takes every cell a float serves, up to `crossing` (which tests
-// set lower), and its instruction set's doubles the rest; a double one
-// takes them all.
-batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t crossing = INT32_MAX);
+// set lower), and its instruction set's doubles the rest, a pass at a
+// time; a double one takes them all, fusing as many passes as its
+// division allows, and no more than `fusedpasses` (which tests set).
+batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t crossing = INT32_MAX,
+                   std::int32_t fusedpasses = fused::mostpasses);
 
 // The fastest plan this processor supports for a run of cellcount cells:
-// its widest instruction set, in floats for every cell a float serves
-// where that set has float lanes.
+// its widest instruction set's doubles, fusing as many passes as they may.
 batchplan fastestbatchplan(std::int32_t cellcount);
 
-// One batch by the plan: each pass's raw digit, 0 to 10, in digits.
+// One batch by the plan: the raw digits of its batchpasses passes, each
+// fusedpasses of them, 0 to 10, in digits.
 void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits);
 
-// floor(x / d) for integers 0 <= x < 2^31 and 1 <= d <= 2^27 with a
-// quotient below 2^12, given reciprocal = 1 / d rounded to a double.
-//
-// Why it is exact: x * reciprocal = x / d + (x / d) t with |t| < 2^-52
-// (also when 1 / d was rounded through a wider format first, as on x87),
-// so it is off from x / d by less than 2^12 * 2^-52 = 2^-40; the product
-// and the sum with 2^-30 are each rounded (fused or not, to double or to a
-// wider format, or both) with an error below 2^-39 each. So y = x / d +
-// 2^-30 + eta with |eta| < 2^-37. If x / d = q + f, f is 0 or at least
-// 1/d >= 2^-27 and at most 1 - 1/d: y > q since 2^-30 > 2^-37, and
-// y < q + 1 since 1/d > 2^-30 + 2^-37. The conversion to an integer
-// truncates exactly, whatever format y is held in, so the result is q.
-// This needs binary doubles of at least 53 bits and no -ffast-math.
-inline double exactdivide(double x, double reciprocal)
+// floor(x / d) in the form with two roundings, given reciprocal = 1 / d
+// and the bias for the run's k.
+inline double exactdivide(double x, double reciprocal, double bias)
 {
-    return static_cast<double>(static_cast<std::int32_t>(x * reciprocal + 0x1p-30));
+    return static_cast<double>(static_cast<std::int64_t>(x * reciprocal + bias));
 }
 
 }  // namespace generator

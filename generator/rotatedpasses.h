@@ -75,11 +75,11 @@ template <typename vector>
     return v >= lowest ? v : one;
 }
 
-// A division, which each variant brings: quotient(x, reciprocal) is
+// A division, which each variant brings: quotient(x, reciprocal, bias) is
 // floor(x / d) lane by lane, given reciprocal = 1 / d, for the values of a
-// pass. In doubles, exactdivide's argument (passbatch.h) puts y = x *
-// reciprocal + 2^-30, fused or not, strictly between q and q + 1, so a
-// floor instruction gives q. In floats quotient is the bias form, and
+// pass. In doubles, the fused claim (passbatch.h) puts y = fma(x,
+// reciprocal, bias) strictly between q and q + 1, so a floor instruction
+// gives q. In floats quotient is the bias form with its own bias, and
 // correcteddivide(x, reciprocal, divisor, q, r) the corrected one for the
 // cells past its range (floatdivide.h). (A vector floor has no portable
 // spelling for these types, hence the variants' intrinsics.)
@@ -88,12 +88,12 @@ template <typename vector>
 // corrected one.
 template <typename vector, typename division, bool corrected>
 [[gnu::always_inline]] inline void dividewith(const vector& x, const vector& reciprocal, const vector& divisor,
-                                              vector& q, vector& r)
+                                              const vector& bias, vector& q, vector& r)
 {
     if constexpr (corrected) {
         division::correcteddivide(x, reciprocal, divisor, q, r);
     } else {
-        q = division::quotient(x, reciprocal);
+        q = division::quotient(x, reciprocal, bias);
         r = x - q * divisor;
     }
 }
@@ -101,10 +101,11 @@ template <typename vector, typename division, bool corrected>
 // A division over arrays, for tests; count is a multiple of the width.
 template <typename vector, typename division>
 [[gnu::always_inline]] inline void dividelanes(const double* x, const double* reciprocals, double* quotients,
-                                               std::int32_t count)
+                                               std::int32_t count, double bias)
 {
+    const vector biases = bias - vector{};
     for (std::int32_t i = 0; i < count; i += widthof<vector>) {
-        const vector q = division::quotient(loadlanes<vector>(x + i), loadlanes<vector>(reciprocals + i));
+        const vector q = division::quotient(loadlanes<vector>(x + i), loadlanes<vector>(reciprocals + i), biases);
         std::memcpy(quotients + i, &q, sizeof q);
     }
 }
@@ -118,10 +119,11 @@ template <typename vector, typename division>
         const vector reciprocal = loadlanes<vector>(divisions.reciprocals + i);
         const vector divisor = loadlanes<vector>(divisions.divisors + i);
         vector q, r;
+        const vector bias = floatdivide::bias - vector{};
         if (corrected) {
-            dividewith<vector, division, true>(x, reciprocal, divisor, q, r);
+            dividewith<vector, division, true>(x, reciprocal, divisor, bias, q, r);
         } else {
-            dividewith<vector, division, false>(x, reciprocal, divisor, q, r);
+            dividewith<vector, division, false>(x, reciprocal, divisor, bias, q, r);
         }
         std::memcpy(divisions.quotients + i, &q, sizeof q);
         std::memcpy(divisions.remainders + i, &r, sizeof r);
@@ -149,6 +151,9 @@ struct batch {
     std::int32_t cellcount;
     ringslot* ring;
     scalar discarded;
+    // What every pass multiplies a cell by, 10^k, and its division's bias.
+    scalar ten;
+    vector bias;
     // The numbers of the region's bottom cell.
     scalar lowestmultiplier, lowestdivisor;
     // What each pass brings into the top cell, times its multiplier.
@@ -185,13 +190,13 @@ struct batch {
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
             vector q, remainder;
-            dividewith<vector, division, corrected>(x[i], ring[s].reciprocal, ring[s].divisor, q, remainder);
+            dividewith<vector, division, corrected>(x[i], ring[s].reciprocal, ring[s].divisor, bias, q, remainder);
             if (i == 0) {
                 firstquotient = q;
             } else {
                 // The slot vector i - 1 used is vector i's at the next step.
                 const int next = (i - 1 - k + vectors) % vectors;
-                x[i] = left * scalar(10) + q * ring[next].multiplier;
+                x[i] = left * ten + q * ring[next].multiplier;
             }
             left = remainder;
         }
@@ -218,7 +223,7 @@ struct batch {
             renewed.multiplier = oneifbelow(renewed.multiplier, lowestmultiplier);
             renewed.divisor = oneifbelow(renewed.divisor, lowestdivisor);
         }
-        x[0] = entered * scalar(10) + firstquotient * renewed.multiplier;
+        x[0] = entered * ten + firstquotient * renewed.multiplier;
     }
 
     template <edges at, bool corrected, int... k>
@@ -261,7 +266,7 @@ struct batch {
 // going to carries[p].
 template <typename vector, int vectors, typename division>
 [[gnu::always_inline]] inline void runpasses(const variants::cellregion<scalarof<vector>>& region,
-                                             const double* carriesin, double* carries)
+                                             const double* carriesin, double* carries, const fusedpass& pass)
 {
     typedef scalarof<vector> scalar;
     typedef batch<vector, vectors, division> passbatch;
@@ -284,6 +289,9 @@ template <typename vector, int vectors, typename division>
                     cellcount,
                     ring,
                     scalar(0),
+                    scalar(pass.power),
+                    // Floats divide with their own forms' bias.
+                    (std::is_same_v<scalar, float> ? scalar(floatdivide::bias) : scalar(pass.bias)) - vector{},
                     scalar(region.lowest + 1),
                     scalar(2 * region.lowest + 1),
                     arriving};
@@ -299,7 +307,7 @@ template <typename vector, int vectors, typename division>
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
             const std::int32_t j = bottom + vectors * l + i;
-            x[i][l] = scalar(10) * state.cellat(j);
+            x[i][l] = state.ten * state.cellat(j);
             ring[i].reciprocal[l] = state.reciprocalat(j);
             ring[i].multiplier[l] = scalar(j >= 0 ? region.lowest + j + 1 : 1);
             ring[i].divisor[l] = scalar(j >= 0 ? 2 * (region.lowest + j) + 1 : 1);
@@ -334,7 +342,7 @@ template <typename vector, int vectors, typename division>
     for (; steps > 0; steps -= vectors, bottom -= vectors) {
         state.template chunk<edges::bottom>(bottom, x);
     }
-    // Every pass has left cell 0 by now, and below it x is 10 * 0 +
+    // Every pass has left cell 0 by now, and below it x is 10^k * 0 +
     // carry * 1: each pass's carry.
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
@@ -344,17 +352,17 @@ template <typename vector, int vectors, typename division>
 }
 
 // A whole batch: the rotated passes run one group of V W after another
-// until batchpasses passes are done, pass p bringing carriesin[p] and its
-// carry out of the region going to carries[p].
+// until batchpasses passes are done, each by pass.power, pass p bringing
+// carriesin[p] and its carry out of the region going to carries[p].
 template <typename vector, int vectors, typename division>
 [[gnu::always_inline]] inline void runbatch(const variants::cellregion<scalarof<vector>>& region,
-                                            const double* carriesin, double* carries)
+                                            const double* carriesin, double* carries, const fusedpass& pass)
 {
     constexpr std::int32_t passes = vectors * widthof<vector>;
     static_assert(batchpasses % passes == 0);
     for (std::int32_t first = 0; first < batchpasses; first += passes) {
         runpasses<vector, vectors, division>(region, carriesin != nullptr ? carriesin + first : nullptr,
-                                             carries + first);
+                                             carries + first, pass);
     }
 }
 

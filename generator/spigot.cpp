@@ -24,9 +24,10 @@ spigot::spigot(std::int32_t ndigits, const batchplan& plan)
 
 std::int32_t spigot::nextrawdigit()
 {
-    if (rawtaken == batchpasses) {
+    if (rawtaken == rawcount) {
         remainders.start();
         runbatch(plan, remainders, rawdigits.data());
+        rawcount = batchpasses * plan.fusedpasses;
         rawtaken = 0;
     }
     return rawdigits[rawtaken++];

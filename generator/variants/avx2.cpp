@@ -17,12 +17,12 @@ namespace {
 typedef double vector __attribute__((vector_size(32)));
 typedef float floatvector __attribute__((vector_size(32)));
 
-// y = x * reciprocal + 2^-30 lies strictly between q and q + 1
-// (rotatedpasses.h): its floor is q.
+// y = fma(x, reciprocal, bias), rounded once, lies strictly between q and
+// q + 1 (the fused claim, passbatch.h): its floor is q.
 struct floorinstruction {
-    static vector quotient(const vector& x, const vector& reciprocal)
+    static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {
-        return vector(_mm256_floor_pd(__m256d(x * reciprocal + 0x1p-30)));
+        return vector(_mm256_floor_pd(_mm256_fmadd_pd(__m256d(x), __m256d(reciprocal), __m256d(bias))));
     }
 };
 
@@ -30,10 +30,9 @@ struct floorinstruction {
 // corrected one tells q0 = q - 1 by the sign of r0 - d, exact: a blend by
 // sign needs no compare.
 struct floatfloorinstruction {
-    static floatvector quotient(const floatvector& x, const floatvector& reciprocal)
+    static floatvector quotient(const floatvector& x, const floatvector& reciprocal, const floatvector& bias)
     {
-        return floatvector(
-            _mm256_floor_ps(_mm256_fmadd_ps(__m256(x), __m256(reciprocal), _mm256_set1_ps(floatdivide::bias))));
+        return floatvector(_mm256_floor_ps(_mm256_fmadd_ps(__m256(x), __m256(reciprocal), __m256(bias))));
     }
     static void correcteddivide(const floatvector& x, const floatvector& reciprocal, const floatvector& divisor,
                                 floatvector& q, floatvector& r)
@@ -49,20 +48,19 @@ struct floatfloorinstruction {
 
 }  // namespace
 
-void runavx2(const cellregion<double>& region, const double* carriesin, double* carries)
+void runavx2(const cellregion<double>& region, const double* carriesin, double* carries, const fusedpass& pass)
 {
-    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries);
+    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries, pass);
 }
 
-void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
+void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)
 {
-    rotated::dividelanes<vector, floorinstruction>(x, reciprocals, quotients, count);
+    rotated::dividelanes<vector, floorinstruction>(x, reciprocals, quotients, count, bias);
 }
 
-
-void runavx2float(const cellregion<float>& region, const double* carriesin, double* carries)
+void runavx2float(const cellregion<float>& region, const double* carriesin, double* carries, const fusedpass& pass)
 {
-    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries);
+    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries, pass);
 }
 
 void divideavx2float(const floatdivisions& divisions, bool corrected)

@@ -16,22 +16,23 @@ namespace {
 typedef double vector __attribute__((vector_size(64)));
 typedef float floatvector __attribute__((vector_size(64)));
 
-// y = x * reciprocal + 2^-30 lies strictly between q and q + 1
-// (rotatedpasses.h): rounded towards minus infinity, it is q.
+// y = fma(x, reciprocal, bias), rounded once, lies strictly between q and
+// q + 1 (the fused claim, passbatch.h): rounded towards minus infinity, it
+// is q.
 struct floorinstruction {
-    static vector quotient(const vector& x, const vector& reciprocal)
+    static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {
-        return vector(
-            _mm512_roundscale_pd(__m512d(x * reciprocal + 0x1p-30), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+        const __m512d y = _mm512_fmadd_pd(__m512d(x), __m512d(reciprocal), __m512d(bias));
+        return vector(_mm512_roundscale_pd(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
     }
 };
 
 // In floats the forms need the fused multiply-add (floatdivide.h); the
 // corrected one adds the missing 1 and takes off d under a compare's mask.
 struct floatfloorinstruction {
-    static floatvector quotient(const floatvector& x, const floatvector& reciprocal)
+    static floatvector quotient(const floatvector& x, const floatvector& reciprocal, const floatvector& bias)
     {
-        const __m512 y = _mm512_fmadd_ps(__m512(x), __m512(reciprocal), _mm512_set1_ps(floatdivide::bias));
+        const __m512 y = _mm512_fmadd_ps(__m512(x), __m512(reciprocal), __m512(bias));
         return floatvector(_mm512_roundscale_ps(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
     }
     static void correcteddivide(const floatvector& x, const floatvector& reciprocal, const floatvector& divisor,
@@ -48,20 +49,19 @@ struct floatfloorinstruction {
 
 }  // namespace
 
-void runavx512(const cellregion<double>& region, const double* carriesin, double* carries)
+void runavx512(const cellregion<double>& region, const double* carriesin, double* carries, const fusedpass& pass)
 {
-    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries);
+    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries, pass);
 }
 
-void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
+void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)
 {
-    rotated::dividelanes<vector, floorinstruction>(x, reciprocals, quotients, count);
+    rotated::dividelanes<vector, floorinstruction>(x, reciprocals, quotients, count, bias);
 }
 
-
-void runavx512float(const cellregion<float>& region, const double* carriesin, double* carries)
+void runavx512float(const cellregion<float>& region, const double* carriesin, double* carries, const fusedpass& pass)
 {
-    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries);
+    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries, pass);
 }
 
 void divideavx512float(const floatdivisions& divisions, bool corrected)

@@ -16,22 +16,22 @@ namespace {
 typedef double vector __attribute__((vector_size(16)));
 typedef float floatvector __attribute__((vector_size(16)));
 
-// y = x * reciprocal + 2^-30 lies strictly between q and q + 1
-// (rotatedpasses.h): rounded towards minus infinity, it is q.
+// y = fma(x, reciprocal, bias), rounded once, lies strictly between q and
+// q + 1 (the fused claim, passbatch.h): rounded towards minus infinity, it
+// is q.
 struct floorinstruction {
-    static vector quotient(const vector& x, const vector& reciprocal)
+    static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {
-        return vector(vrndmq_f64(float64x2_t(x * reciprocal + 0x1p-30)));
+        return vector(vrndmq_f64(vfmaq_f64(float64x2_t(bias), float64x2_t(x), float64x2_t(reciprocal))));
     }
 };
 
 // In floats the forms need the fused multiply-add (floatdivide.h); the
 // corrected one selects by a compare.
 struct floatfloorinstruction {
-    static floatvector quotient(const floatvector& x, const floatvector& reciprocal)
+    static floatvector quotient(const floatvector& x, const floatvector& reciprocal, const floatvector& bias)
     {
-        return floatvector(
-            vrndmq_f32(vfmaq_f32(vdupq_n_f32(floatdivide::bias), float32x4_t(x), float32x4_t(reciprocal))));
+        return floatvector(vrndmq_f32(vfmaq_f32(float32x4_t(bias), float32x4_t(x), float32x4_t(reciprocal))));
     }
     static void correcteddivide(const floatvector& x, const floatvector& reciprocal, const floatvector& divisor,
                                 floatvector& q, floatvector& r)
@@ -47,20 +47,19 @@ struct floatfloorinstruction {
 
 }  // namespace
 
-void runneon(const cellregion<double>& region, const double* carriesin, double* carries)
+void runneon(const cellregion<double>& region, const double* carriesin, double* carries, const fusedpass& pass)
 {
-    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries);
+    rotated::runbatch<vector, 16, floorinstruction>(region, carriesin, carries, pass);
 }
 
-void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count)
+void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)
 {
-    rotated::dividelanes<vector, floorinstruction>(x, reciprocals, quotients, count);
+    rotated::dividelanes<vector, floorinstruction>(x, reciprocals, quotients, count, bias);
 }
 
-
-void runneonfloat(const cellregion<float>& region, const double* carriesin, double* carries)
+void runneonfloat(const cellregion<float>& region, const double* carriesin, double* carries, const fusedpass& pass)
 {
-    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries);
+    rotated::runbatch<floatvector, 16, floatfloorinstruction>(region, carriesin, carries, pass);
 }
 
 void divideneonfloat(const floatdivisions& divisions, bool corrected)

@@ -24,24 +24,26 @@ struct cellregion {
     std::int32_t lowest;
 };
 
-using doublebatch = void (*)(const cellregion<double>& region, const double* carriesin, double* carries);
-using floatbatch = void (*)(const cellregion<float>& region, const double* carriesin, double* carries);
+using doublebatch = void (*)(const cellregion<double>& region, const double* carriesin, double* carries,
+                             const fusedpass& pass);
+using floatbatch = void (*)(const cellregion<float>& region, const double* carriesin, double* carries,
+                            const fusedpass& pass);
 
-void runavx2(const cellregion<double>& region, const double* carriesin, double* carries);
-void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count);
+void runavx2(const cellregion<double>& region, const double* carriesin, double* carries, const fusedpass& pass);
+void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
 
-void runavx2float(const cellregion<float>& region, const double* carriesin, double* carries);
+void runavx2float(const cellregion<float>& region, const double* carriesin, double* carries, const fusedpass& pass);
 void divideavx2float(const floatdivisions& divisions, bool corrected);
 
-void runavx512(const cellregion<double>& region, const double* carriesin, double* carries);
-void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count);
+void runavx512(const cellregion<double>& region, const double* carriesin, double* carries, const fusedpass& pass);
+void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
 
-void runavx512float(const cellregion<float>& region, const double* carriesin, double* carries);
+void runavx512float(const cellregion<float>& region, const double* carriesin, double* carries, const fusedpass& pass);
 void divideavx512float(const floatdivisions& divisions, bool corrected);
 
-void runneon(const cellregion<double>& region, const double* carriesin, double* carries);
-void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count);
-void runneonfloat(const cellregion<float>& region, const double* carriesin, double* carries);
+void runneon(const cellregion<double>& region, const double* carriesin, double* carries, const fusedpass& pass);
+void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
+void runneonfloat(const cellregion<float>& region, const double* carriesin, double* carries, const fusedpass& pass);
 void divideneonfloat(const floatdivisions& divisions, bool corrected);
 
 }  // namespace generator::variants
