@@ -157,9 +157,13 @@ stopwatch::stopwatch() : started(threadseconds()) {}
 
 double stopwatch::seconds() const { return threadseconds() - started; }
 
-void setcounters(benchmark::State& state, double updates, double seconds, const std::string& instructionset)
+void setcounters(benchmark::State& state, double updates, double seconds, const std::string& instructionset,
+                 double passcells)
 {
     state.counters["cell_updates"] = benchmark::Counter(updates, benchmark::Counter::kIsIterationInvariantRate);
+    if (passcells > 0.0) {
+        state.counters["pass_cells"] = benchmark::Counter(passcells, benchmark::Counter::kIsIterationInvariantRate);
+    }
     const double rate = updates * double(state.iterations()) / seconds;
     // Measured again beside the benchmark, so that a clock that changed
     // since the start of the run moves both alike.

@@ -44,8 +44,11 @@ private:
 // per iteration in `seconds`, with a kernel of that instruction set (none
 // for code that has no bound): cell_updates (a rate), of_bound (that rate
 // over the bound measured again just after the loop) and
-// cycles_per_update (at the clock measured at the start).
-void setcounters(benchmark::State& state, double updates, double seconds, const std::string& instructionset);
+// cycles_per_update (at the clock measured at the start). With passcells,
+// the spigot passes times cells those updates stood for (a pass by 10^k
+// is k of them), also pass_cells, a rate that compares runs of any k.
+void setcounters(benchmark::State& state, double updates, double seconds, const std::string& instructionset,
+                 double passcells = 0.0);
 
 // The instruction set of a kernel or variant by its name: its own, for
 // single-precision lanes too ("avx2float" is "avx2"), so that they are

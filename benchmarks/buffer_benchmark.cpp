@@ -1,7 +1,9 @@
 // computepi with each kernel against the plain loop, in cell updates per
-// second (passes x cells), each kernel's as a fraction of the bound this
-// processor sets for its instruction set (boundmeter.h), measured in the
-// same run. Compare rates for one count within one run.
+// second (the passes a kernel makes x cells, a pass by 10^k counting once),
+// each kernel's as a fraction of the bound this processor sets for its
+// instruction set (boundmeter.h), measured in the same run, and in pass
+// cells per second (digits x cells), which compare runs of any k. Compare
+// rates for one count within one run.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -20,11 +22,15 @@ const std::vector<std::int64_t> counts = {1000, 5000, 8000, 20000};
 // floats; too long for the plain loop and the portable kernel.
 const std::vector<std::int64_t> largecounts = {100000, 150000, 200000};
 
+// Updates by passes of k at a time: whole batches of them.
 void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter::stopwatch& watch,
-                 const std::string& instructionset = "")
+                 const std::string& instructionset = "", std::int64_t fusedpasses = 1, std::int64_t batchpasses = 1)
 {
-    const double cellupdates = static_cast<double>(ndigits) * static_cast<double>(ndigits * 10 / 3);
-    boundmeter::setcounters(state, cellupdates, watch.seconds(), instructionset);
+    const std::int64_t passes = (ndigits + fusedpasses - 1) / fusedpasses;
+    const std::int64_t made = (passes + batchpasses - 1) / batchpasses * batchpasses;
+    const double cells = static_cast<double>(ndigits * 10 / 3);
+    boundmeter::setcounters(state, static_cast<double>(made) * cells, watch.seconds(), instructionset,
+                            static_cast<double>(ndigits) * cells);
 }
 
 void plainlooptime(benchmark::State& state)
@@ -47,7 +53,7 @@ void kernel(benchmark::State& state, const batchvariant* kernel)
         computepiwith(&plan, n, buffer.data(), nullptr);
         benchmark::DoNotOptimize(buffer.data());
     }
-    setcellrate(state, n, watch, boundmeter::instructionsetof(kernel->name));
+    setcellrate(state, n, watch, boundmeter::instructionsetof(kernel->name), plan.fusedpasses, plan.passes);
 }
 
 }  // namespace

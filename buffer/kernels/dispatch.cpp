@@ -83,11 +83,11 @@ const int32_t batchvariantcount = (int32_t)(sizeof batchvariants / sizeof batchv
 
 struct batchplan planwithfusedpasses(const struct batchvariant* kernel, int32_t cellcount, int32_t fusedpasses)
 {
-    struct batchplan plan = {NULL, kernel, 0, kernel->passes, 1};
-    if (!kernel->infloats) {
-        const int32_t most = fusedpassesfor(kernel->form, cellcount);
-        plan.fusedpasses = fusedpasses < most ? fusedpasses : most;
+    if (kernel->infloats) {
+        return planwith(kernel, cellcount);
     }
+    const int32_t most = fusedpassesfor(kernel->form, cellcount);
+    const struct batchplan plan = {NULL, kernel, 0, kernel->passes, fusedpasses < most ? fusedpasses : most};
     return plan;
 }
 

@@ -1,11 +1,14 @@
-// The kernels' exact division by a reciprocal, at the edges of its claim:
-// x = k*d - 1, k*d, k*d + 1 over the whole range of divisors the data model
-// has and of quotients a pass produces; and the float forms at both ends
-// of every quotient's run of dividends over every cell each serves.
+// The kernels' exact division by a reciprocal, at the edges of its claim
+// for passes fused k at a time: the deciding dividends of the smallest
+// divisors and the largest each k covers, and of the largest divisor of
+// each run the plan gives that k; and the float forms at both ends of
+// every quotient's run of dividends over every cell each serves.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+
+#include "kernels/kernels.h"
 
 #include "divisionboundaries.h"
 #include "eachvariant.h"
@@ -14,13 +17,9 @@
 
 namespace {
 
-static_assert(EXACTDIVISION_MAXDIVISOR == testsupport::largestdivisor &&
-                  EXACTDIVISION_MAXQUOTIENT == testsupport::largestquotient,
-              "the checks cover the range the division claims");
-
-testsupport::doubledivisionchecker checkerfor(const batchvariant* kernel)
+testsupport::fusedclaim claimof(const batchvariant* kernel, std::int32_t k)
 {
-    return {kernel->name, kernel->divide};
+    return {k, fusedbias(kernel->form, k), fusedlargestdivisor(kernel->form, k)};
 }
 
 // A kernel's float division, or the scalar forms, over arrays.
@@ -48,18 +47,27 @@ class floatdivisionpervariant : public eachvariant {};
 
 }  // namespace
 
-TEST_P(exactdivision, SmallDivisorsOverEveryQuotient)
+TEST_P(exactdivision, HoldsItsClaimForEveryFusedPassCount)
 {
-    auto checker = checkerfor(GetParam());
-    for (std::int64_t d = 1; d <= 4096; ++d) {
-        checker.addboundaries(d, 0, testsupport::largestquotient + 1);
-    }
+    const batchvariant* kernel = GetParam();
+    testsupport::expectclaimsexact(kernel->divide, [kernel](std::int32_t k) { return claimof(kernel, k); },
+                                   FUSED_MOSTPASSES);
 }
 
-TEST_P(exactdivision, DivisorsAcrossTheWholeRangeOverPassQuotients)
+TEST_P(exactdivision, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCount)
 {
-    auto checker = checkerfor(GetParam());
-    testsupport::eachcheckeddivisor([&](std::int64_t d) { checker.addpassboundaries(d); });
+    // Where each k's range ends and the next begins, and the largest count.
+    for (const std::int32_t n : {10972, 10973, 29519, 29520, 159957, 159958, 325759, 325760, 1343337, 1343338,
+                                 3366534, 3366535, 11192256, 11192257, 16953818}) {
+        const std::int32_t cellcount = n * 10 / 3;
+        const batchplan plan = planwith(GetParam(), cellcount);
+        EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(GetParam(), plan.fusedpasses),
+                                                    2 * cellcount - 1, 2 * cellcount - 1),
+                  "")
+            << "N = " << n;
+        EXPECT_LE(2 * cellcount - 1, fusedlargestdivisor(GetParam()->form, plan.fusedpasses)) << "N = " << n;
+        EXPECT_LE(4 * tenpower(plan.fusedpasses) * cellcount, std::int64_t{1} << 53) << "N = " << n;
+    }
 }
 
 INSTANTIATE_FOR_EACH_VARIANT_IN(exactdivision, doublecells);

@@ -64,7 +64,7 @@ struct probedlanes {
         }
         return sum;
     }
-    static vector quotient(vector x, vector reciprocal)
+    static vector quotient(vector x, vector reciprocal, vector)
     {
         float xs[width], reciprocals[width];
         store(xs, x);
@@ -85,7 +85,7 @@ struct probedlanes {
             r[l] = std::fma(-q[l], divisor[l], x[l]);
         }
     }
-    static vector rotateup(vector v, const float* entering) { return vector{*entering, v[0], v[1], v[2]}; }
+    static vector rotateup(vector v, float entering) { return vector{entering, v[0], v[1], v[2]}; }
     static void storetop(float* p, vector v) { *p = v[width - 1]; }
 };
 
@@ -100,9 +100,11 @@ TEST(floatbatch, CorrectsTheDivisionInEveryChunkWithAPassPastTheBiasFormsLastCel
         FLOATDIVISION_LASTBIASCELL, probedvectors, probedpasses, [](std::vector<float>& cells, double* carries) {
             spigotbatch batch;
             const auto cellcount = static_cast<std::int32_t>(cells.size());
-            ASSERT_TRUE(openbatch(&batch, cellcount, cellcount));
+            ASSERT_TRUE(openbatch(&batch, cellcount, cellcount, 0));
             std::copy(cells.begin(), cells.end(), batch.floatcells);
-            runrotatedbatch<probedlanes, probedvectors>(&batch, nullptr, carries);
+            const std::vector<double> powers(probedpasses, 10.0);
+            const fusedpowers byten = {powers.data(), 0.0};
+            runrotatedbatch<probedlanes, probedvectors>(&batch, nullptr, carries, &byten);
             std::copy(batch.floatcells, batch.floatcells + cells.size(), cells.begin());
             closebatch(&batch);
         });

@@ -46,17 +46,31 @@ const batchvariant* floatsbeneath(const batchvariant* doubles)
     return nullptr;
 }
 
-// The plans a kernel is tried with besides its own, with the doubles
-// running every cell from the crossing up: a float kernel below its own
-// doubles, a double kernel above some float kernel.
-std::vector<batchplan> forcedplans(const batchvariant* kernel, std::int32_t cellcount, bool insweep)
+// The passes a kernel fuses in the tests: every count from 1 to the most
+// a plan gives it (1 in floats).
+std::vector<std::int32_t> fusedpasscounts(const batchvariant* kernel)
+{
+    std::vector<std::int32_t> counts;
+    for (std::int32_t k = 1; k <= (kernel->infloats ? 1 : FUSED_MOSTPASSES); ++k) {
+        counts.push_back(k);
+    }
+    return counts;
+}
+
+// The plans a kernel is tried with besides its own: a double kernel at
+// every k, and with the crossing forced where that is asked, a float
+// kernel below its own doubles, a double kernel above some float kernel.
+std::vector<batchplan> forcedplans(const batchvariant* kernel, std::int32_t cellcount, bool withcrossings)
 {
     std::vector<batchplan> plans;
+    for (const std::int32_t k : fusedpasscounts(kernel)) {
+        plans.push_back(planwithfusedpasses(kernel, cellcount, k));
+    }
     const batchvariant* floats = kernel->infloats ? kernel : floatsbeneath(kernel);
-    if (floats == nullptr) {
+    if (floats == nullptr || !withcrossings) {
         return plans;
     }
-    for (const std::int32_t crossing : testsupport::forcedcrossings(floats->passes, cellcount, insweep)) {
+    for (const std::int32_t crossing : testsupport::forcedcrossings(floats->passes, cellcount)) {
         batchplan plan = planwithcrossing(floats, cellcount, crossing);
         plan.doubles = kernel->infloats ? plan.doubles : kernel;
         plans.push_back(plan);
@@ -64,15 +78,16 @@ std::vector<batchplan> forcedplans(const batchvariant* kernel, std::int32_t cell
     return plans;
 }
 
-// The texts of a kernel for a count, at its own crossing and the forced
+// The texts of a kernel for a count, with its own plan and the forced
 // ones, against what they must be.
-void expecttextsofeverycrossing(const batchvariant* kernel, int n, const std::string& expected, bool insweep)
+void expecttextsofeveryplan(const batchvariant* kernel, int n, const std::string& expected, bool withcrossings)
 {
     const std::int32_t cellcount = n * 10 / 3;
     ASSERT_EQ(computetextwith(kernel, n), expected) << kernel->name << ", N = " << n;
-    for (const batchplan& plan : forcedplans(kernel, cellcount, insweep)) {
-        ASSERT_EQ(computetextwith(plan, n), expected) << plan.floats->name << " below " << plan.doubles->name
-                                                      << ", N = " << n << ", doubles from cell " << plan.crossing;
+    for (const batchplan& plan : forcedplans(kernel, cellcount, withcrossings)) {
+        ASSERT_EQ(computetextwith(plan, n), expected)
+            << (plan.floats != nullptr ? plan.floats->name : "") << " below " << plan.doubles->name << ", N = " << n
+            << ", doubles from cell " << plan.crossing << ", passes fused " << plan.fusedpasses;
     }
 }
 
@@ -90,15 +105,15 @@ std::vector<const batchvariant*> supportedkernels()
 class textpervariant : public eachvariant {};
 class floatpervariant : public eachvariant {};
 
-// The raw digits of `passes` passes over cellcount cells, by whole
-// batches, and the cells they leave: from the start, or from the given
-// cells (each a remainder its divisor allows).
+// The raw digits of `passes` passes over cellcount cells, a pass at a
+// time, by whole batches, and the cells they leave: from the start, or
+// from the given cells (each a remainder its divisor allows).
 testsupport::batchesrun runbatches(const batchvariant* kernel, std::int32_t cellcount, std::int32_t passes,
                       const std::vector<std::int32_t>& start = {})
 {
-    const batchplan plan = planwith(kernel, cellcount);
+    const batchplan plan = planwithfusedpasses(kernel, cellcount, 1);
     spigotbatch batch;
-    if (!openbatch(&batch, cellcount, plan.crossing)) {
+    if (!openbatch(&batch, cellcount, plan.crossing, plan.doubles != nullptr && plan.doubles->tabled)) {
         ADD_FAILURE() << "out of memory";
         return {};
     }
@@ -107,10 +122,12 @@ testsupport::batchesrun runbatches(const batchvariant* kernel, std::int32_t cell
     }
     testsupport::batchesrun run;
     std::vector<double> carries(BATCH_PADDING);
-    std::vector<std::uint8_t> digits(BATCH_PADDING);
+    const std::vector<double> powers(BATCH_PADDING, 10.0);
+    std::vector<std::int64_t> digits(BATCH_PADDING);
+    const fusedpowers byten = {powers.data(), fusedbias(division_fused, 1)};
     for (std::int32_t done = 0; done < passes; done += plan.passes) {
-        runplannedbatch(&plan, &batch, carries.data());
-        finishbatch(&batch, carries.data(), plan.passes, digits.data());
+        runplannedbatch(&plan, &batch, carries.data(), &byten);
+        finishbatch(&batch, carries.data(), powers.data(), plan.passes, digits.data());
         run.digits.insert(run.digits.end(), digits.begin(), digits.begin() + plan.passes);
     }
     for (std::int32_t j = 0; j < cellcount; ++j) {
@@ -122,61 +139,57 @@ testsupport::batchesrun runbatches(const batchvariant* kernel, std::int32_t cell
 
 }  // namespace
 
-TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweep)
+TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweepAtEveryFusedPassCount)
 {
     const auto kernels = supportedkernels();
     ASSERT_FALSE(kernels.empty());
-    for (int32_t n = 0; n <= testsupport::sweeplimit(); ++n) {
+    for (const int32_t n : testsupport::sweepcounts()) {
         const std::string expected = plainloop::text(n, n);
         for (const batchvariant* kernel : kernels) {
-            ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(kernel, n, expected, true));
+            ASSERT_NO_FATAL_FAILURE(expecttextsofeveryplan(kernel, n, expected, false));
         }
     }
 }
 
-TEST(kernels, DispatchPicksTheWidestTheProcessorHasInFloatsForTheCellsThatFit)
+TEST(kernels, DispatchPicksTheWidestDoublesTheProcessorHasFusingWhatTheirDivisionAllows)
 {
-    // Told apart by the processor's features, not by the table.
+    // Told apart by the processor's features, not by the table. Where each
+    // k's range ends, for the FMA form and the one with two roundings.
+    const std::vector<std::pair<std::int32_t, std::int32_t>> withfma = {
+        {0, 10}, {1000, 10}, {20000, 10}, {29519, 10}, {29520, 9}, {150000, 9}, {325759, 9},
+        {325760, 8}, {1000000, 8}, {3366534, 8}, {3366535, 7}, {16953818, 7}};
+    const std::vector<std::pair<std::int32_t, std::int32_t>> withtworoundings = {
+        {1000, 10}, {10972, 10}, {10973, 9}, {159957, 9}, {159958, 8}, {1343337, 8},
+        {1343338, 7}, {11192256, 7}, {11192257, 6}, {16953818, 6}};
     for (const std::string& widest : {testsupport::widestvectors(), testsupport::emulatedwidestvectors()}) {
         if (widest.empty()) {
             continue;
         }
-        if (widest == "portable") {
-            const batchplan plan = fastestbatchplan(1000000);
-            EXPECT_EQ(plan.floats, nullptr);
-            EXPECT_STREQ(plan.doubles->name, "portable");
-            continue;
-        }
-        // 132,452 digits take the most cells a float serves; from 132,453
-        // the cells above them are doubles.
-        for (const std::int32_t n : {0, 1000, 132452, 132453, 200000, 16953818}) {
-            const std::int32_t cellcount = n * 10 / 3;
-            const batchplan plan = fastestbatchplan(cellcount);
-            ASSERT_NE(plan.floats, nullptr);
-            EXPECT_EQ(plan.floats->name, widest + "float") << "N = " << n;
-            EXPECT_EQ(plan.crossing, std::min(cellcount, 441506)) << "N = " << n;
-            EXPECT_EQ(plan.passes, plan.floats->passes);
-            if (n > 132452) {
-                ASSERT_NE(plan.doubles, nullptr);
-                EXPECT_EQ(plan.doubles->name, widest) << "N = " << n;
-            } else {
-                EXPECT_EQ(plan.doubles, nullptr) << "N = " << n;
-            }
+        for (const auto& [n, k] : widest == "portable" ? withtworoundings : withfma) {
+            const batchplan plan = fastestbatchplan(n * 10 / 3);
+            EXPECT_EQ(plan.floats, nullptr) << "N = " << n;
+            EXPECT_EQ(plan.doubles->name, widest) << "N = " << n;
+            EXPECT_EQ(plan.fusedpasses, k) << "N = " << n;
         }
     }
 }
 
 TEST_P(textpervariant, MatchesThePlainLoopAroundMultiplesOfItsBatch)
 {
-    const int32_t passes = GetParam()->passes;
-    // Under an emulator the plain loop's texts past a few thousand digits
-    // cost minutes each.
+    // A batch runs passes * k spigot passes, k = 1 or the most at these
+    // counts. Under an emulator the plain loop's texts past a few thousand
+    // digits cost minutes each.
     std::vector<int32_t> batchcounts = {1, 2, 3, 16, 40};
     batchcounts.resize(testsupport::emulated() ? 4 : batchcounts.size());
-    for (const int32_t batches : batchcounts) {
-        for (const int32_t offset : {-1, 0, 1}) {
-            const int32_t n = batches * passes + offset;
-            ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(GetParam(), n, plainloop::text(n, n), false));
+    for (const int32_t k : {1, GetParam()->infloats ? 1 : FUSED_MOSTPASSES}) {
+        for (const int32_t batches : batchcounts) {
+            for (const int32_t offset : {-1, 0, 1}) {
+                const int32_t n = batches * GetParam()->passes * k + offset;
+                if (k > 1 && n > 5000) {
+                    continue;
+                }
+                ASSERT_NO_FATAL_FAILURE(expecttextsofeveryplan(GetParam(), n, plainloop::text(n, n), k == 1));
+            }
         }
     }
 }
@@ -190,8 +203,9 @@ TEST_P(textpervariant, MatchesThePlainLoopForLargerCounts)
 
 TEST_P(textpervariant, TellsItsObserverThePassesDoneAfterEachBatch)
 {
-    const int32_t passes = GetParam()->passes;
+    const int32_t passes = GetParam()->passes * planwith(GetParam(), 0).fusedpasses;
     const int32_t n = 3 * passes + 5;
+    ASSERT_EQ(planwith(GetParam(), n * 10 / 3).fusedpasses, planwith(GetParam(), 0).fusedpasses);
     std::vector<int32_t> told;
     const passobserver observer = {
         [](void* context, int32_t done) { static_cast<std::vector<int32_t>*>(context)->push_back(done); },
@@ -232,10 +246,12 @@ TEST_P(floatpervariant, BelowItsDoublesLeavesTheCellsAndDigitsOfTheDoublesAlone)
     // drawn at random; under an emulator the latter at the first count.
     const batchvariant* doubles = GetParam()->doublesabove;
     std::vector<std::int32_t> counts = {132453, 150000, 200000};
+    // The doubles a pass at a time, as they run above the floats.
     counts.resize(testsupport::emulated() ? 1 : counts.size());
     for (const std::int32_t n : counts) {
         const std::int32_t cellcount = n * 10 / 3;
         ASSERT_EQ(planwith(GetParam(), cellcount).doubles, doubles);
+        ASSERT_EQ(planwith(GetParam(), cellcount).fusedpasses, 1);
         std::vector<std::vector<std::int32_t>> starts = {testsupport::randomcells(cellcount, 2)};
         if (!testsupport::emulated()) {
             starts.push_back({});

@@ -14,117 +14,97 @@
 
 namespace testsupport {
 
-// In doubles: every value of a pass is below 2^31, every quotient at most
-// 4095, every divisor at most 2^27 (a cell's divisor is at most 2 * 56512726
-// - 1, at the largest count, 16953818).
-inline constexpr std::int64_t largestdividend = 2147483647;
-inline constexpr std::int64_t largestquotient = (std::int64_t{1} << 12) - 1;
-inline constexpr std::int64_t largestdivisor = std::int64_t{1} << 27;
-inline constexpr std::int64_t largestcelldivisor = 2 * 56512726 - 1;
+// In doubles, passes fused k at a time: quotients[i] = floor(x[i] / d)
+// given reciprocals[i] = 1 / d rounded and the bias for k; count a
+// multiple of 8.
+using doubledivide = std::function<void(const double* x, const double* reciprocals, double* quotients,
+                                        std::int32_t count, double bias)>;
 
-// Each divisor the checks across the whole range take: every one up to
-// 4096, a sample across the range, each power of two and its neighbours,
-// and those around the largest cell's divisor and the largest of all.
-template <typename visit>
-void eachcheckeddivisor(visit each)
+// What a division claims for passes of up to k: with its bias, every
+// quotient up to 2 (10^k - 1) exact for every divisor up to the largest.
+struct fusedclaim {
+    std::int32_t k;
+    double bias;
+    std::int64_t largestdivisor;
+};
+
+// The quotients that decide a divisor: the error grows with the quotient
+// while the gap between doubles is fixed within a power of two, so the
+// worst are each power of two, the one below it, and the largest.
+inline std::vector<std::int64_t> decidingquotients(std::int64_t largest)
 {
-    for (std::int64_t d = 1; d <= 4096; ++d) {
-        each(d);
+    std::vector<std::int64_t> quotients = {0, largest};
+    for (std::int64_t power = 1; power <= largest; power *= 2) {
+        quotients.push_back(power);
+        quotients.push_back(power - 1);
     }
-    for (std::int64_t d = 4097; d <= largestdivisor; d += 7919) {
-        each(d);
-    }
-    for (std::int64_t power = 4096; power <= largestdivisor; power *= 2) {
-        for (std::int64_t d = power - 3; d <= std::min(power + 3, largestdivisor); ++d) {
-            each(d);
-        }
-    }
-    for (std::int64_t d = largestcelldivisor - 2000; d <= largestcelldivisor + 2; ++d) {
-        each(d);
-    }
-    for (std::int64_t d = largestdivisor - 2000; d <= largestdivisor; ++d) {
-        each(d);
-    }
+    return quotients;
 }
 
-// A division in doubles over arrays: quotients[i] = floor(x[i] / d) given
-// reciprocals[i] = 1 / d rounded; count a multiple of 8.
-using doubledivide = std::function<void(const double* x, const double* reciprocals, double* quotients,
-                                        std::int32_t count)>;
-
-// Collects k d - 1, k d and k d + 1 around quotients k of divisors d and
-// checks them in a few large calls of `divide`. The first wrong quotient
-// fails the test and stops all further checking.
-class doubledivisionchecker {
-public:
-    doubledivisionchecker(std::string name, doubledivide divide) : name(std::move(name)), divide(std::move(divide))
-    {
+// The first of x = q d - 1, q d and q d + d - 1, for the deciding quotients
+// of every divisor from `first` to `last`, that `divide` gets wrong, as
+// "x / d gave ..."; empty when it gets all right.
+inline std::string firstinexactdivision(const doubledivide& divide, const fusedclaim& claim, std::int64_t first,
+                                        std::int64_t last)
+{
+    std::int64_t power = 1;
+    for (std::int32_t i = 0; i < claim.k; ++i) {
+        power *= 10;
     }
-    ~doubledivisionchecker() { check(); }
-    doubledivisionchecker(const doubledivisionchecker&) = delete;
-    doubledivisionchecker& operator=(const doubledivisionchecker&) = delete;
-
-    // The boundaries around k d for k from fromk to tok, within what a
-    // pass's values and quotients can be.
-    void addboundaries(std::int64_t d, std::int64_t fromk, std::int64_t tok)
-    {
-        const std::int64_t lastk = std::min({tok, largestquotient + 1, largestdividend / d});
-        for (std::int64_t k = std::max<std::int64_t>(fromk, 0); k <= lastk && !failed; ++k) {
-            for (const std::int64_t x : {k * d - 1, k * d, k * d + 1}) {
-                if (x >= 0 && x <= largestdividend && x / d <= largestquotient) {
-                    pending.push_back({x, d});
+    const std::vector<std::int64_t> quotients = decidingquotients(2 * (power - 1));
+    std::vector<double> xs, reciprocals, divisors;
+    const auto flush = [&]() -> std::string {
+        while (xs.size() % 8 != 0) {  // whole vectors
+            xs.push_back(0.0), reciprocals.push_back(1.0), divisors.push_back(1.0);
+        }
+        std::vector<double> got(xs.size());
+        divide(xs.data(), reciprocals.data(), got.data(), static_cast<std::int32_t>(xs.size()), claim.bias);
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+            const auto x = static_cast<std::int64_t>(xs[i]);
+            const auto d = static_cast<std::int64_t>(divisors[i]);
+            if (got[i] != static_cast<double>(x / d)) {
+                return std::to_string(x) + " / " + std::to_string(d) + " gave " + std::to_string(got[i]) +
+                       ", not " + std::to_string(x / d) + " (k = " + std::to_string(claim.k) + ")";
+            }
+        }
+        xs.clear(), reciprocals.clear(), divisors.clear();
+        return "";
+    };
+    for (std::int64_t d = std::max<std::int64_t>(first, 1); d <= last; ++d) {
+        for (const std::int64_t q : quotients) {
+            for (const std::int64_t x : {q * d - 1, q * d, q * d + d - 1}) {
+                if (x >= 0) {
+                    xs.push_back(static_cast<double>(x));
+                    reciprocals.push_back(1.0 / static_cast<double>(d));
+                    divisors.push_back(static_cast<double>(d));
                 }
             }
         }
-        if (pending.size() > 1 << 16) {
-            check();
-        }
-    }
-
-    // A pass's quotients (at most 108, so 0 to 120) and the largest d allows.
-    void addpassboundaries(std::int64_t d)
-    {
-        addboundaries(d, 0, 120);
-        const std::int64_t top = std::min(largestquotient, largestdividend / d);
-        addboundaries(d, top - 1, top + 1);
-    }
-
-    void check()
-    {
-        std::vector<division> batch;
-        batch.swap(pending);
-        if (failed || batch.empty()) {
-            return;
-        }
-        while (batch.size() % 8 != 0) {  // whole vectors
-            batch.push_back({0, 1});
-        }
-        std::vector<double> xs, reciprocals, quotients(batch.size());
-        for (const division& each : batch) {
-            xs.push_back(static_cast<double>(each.x));
-            reciprocals.push_back(1.0 / static_cast<double>(each.d));
-        }
-        divide(xs.data(), reciprocals.data(), quotients.data(), static_cast<std::int32_t>(batch.size()));
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            const auto expected = static_cast<double>(batch[i].x / batch[i].d);
-            if (quotients[i] != expected) {
-                failed = true;
-                ADD_FAILURE() << name << ": " << batch[i].x << " / " << batch[i].d << " gave " << quotients[i]
-                              << ", not " << expected;
-                return;
+        if (xs.size() >= 1 << 16 || d == last) {
+            if (std::string wrong = flush(); !wrong.empty()) {
+                return wrong;
             }
         }
     }
+    return "";
+}
 
-private:
-    struct division {
-        std::int64_t x, d;
-    };
-    std::string name;
-    doubledivide divide;
-    std::vector<division> pending;
-    bool failed = false;
-};
+// A division's claim for every k: exact at the deciding dividends of the
+// smallest divisors, of the largest it claims and 1024 below it, and of
+// the 64 below each power of two up to it, where 1 / d rounds farthest
+// (the relative error of the reciprocal nears 2^-53 only there).
+inline void expectclaimsexact(const doubledivide& divide, const std::function<fusedclaim(std::int32_t k)>& claimfor,
+                              std::int32_t mostpasses)
+{
+    for (std::int32_t k = 1; k <= mostpasses; ++k) {
+        const fusedclaim claim = claimfor(k);
+        EXPECT_EQ(firstinexactdivision(divide, claim, 1, 64), "");
+        EXPECT_EQ(firstinexactdivision(divide, claim, claim.largestdivisor - 1023, claim.largestdivisor), "");
+        for (std::int64_t power = 128; power <= claim.largestdivisor; power *= 2) {
+            EXPECT_EQ(firstinexactdivision(divide, claim, power - 64, power - 1), "");
+        }
+    }
+}
 
 // In floats, for the cells whose values all fit one: each(x, d, k) for both
 // ends of the run of dividends with quotient k, for every k a pass can form
