@@ -11,6 +11,7 @@
 #include "kernels/kernels.h"
 
 #include "divisionboundaries.h"
+#include "fusededges.h"
 #include "eachvariant.h"
 #include "exactdivision.h"
 #include "floatdivision.h"
@@ -56,9 +57,7 @@ TEST_P(exactdivision, HoldsItsClaimForEveryFusedPassCount)
 
 TEST_P(exactdivision, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCount)
 {
-    // Where each k's range ends and the next begins, and the largest count.
-    for (const std::int32_t n : {10972, 10973, 29519, 29520, 159957, 159958, 325759, 325760, 1343337, 1343338,
-                                 3366534, 3366535, 11192256, 11192257, 16953818}) {
+    for (const auto& [n, expected] : testsupport::fusededges()) {
         const std::int32_t cellcount = n * 10 / 3;
         const batchplan plan = planwith(GetParam(), cellcount);
         EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(GetParam(), plan.fusedpasses),

@@ -17,6 +17,7 @@
 #include "batchesrun.h"
 #include "sweep.h"
 #include "crossings.h"
+#include "fusededges.h"
 
 namespace {
 
@@ -153,19 +154,13 @@ TEST(kernels, EverySupportedKernelMatchesThePlainLoopForEveryCountOfTheSweepAtEv
 
 TEST(kernels, DispatchPicksTheWidestDoublesTheProcessorHasFusingWhatTheirDivisionAllows)
 {
-    // Told apart by the processor's features, not by the table. Where each
-    // k's range ends, for the FMA form and the one with two roundings.
-    const std::vector<std::pair<std::int32_t, std::int32_t>> withfma = {
-        {0, 10}, {1000, 10}, {20000, 10}, {29519, 10}, {29520, 9}, {150000, 9}, {325759, 9},
-        {325760, 8}, {1000000, 8}, {3366534, 8}, {3366535, 7}, {16953818, 7}};
-    const std::vector<std::pair<std::int32_t, std::int32_t>> withtworoundings = {
-        {1000, 10}, {10972, 10}, {10973, 9}, {159957, 9}, {159958, 8}, {1343337, 8},
-        {1343338, 7}, {11192256, 7}, {11192257, 6}, {16953818, 6}};
+    // Told apart by the processor's features, not by the table.
     for (const std::string& widest : {testsupport::widestvectors(), testsupport::emulatedwidestvectors()}) {
         if (widest.empty()) {
             continue;
         }
-        for (const auto& [n, k] : widest == "portable" ? withtworoundings : withfma) {
+        for (const auto& [n, k] : widest == "portable" ? testsupport::fusededgeswithtworoundings
+                                                       : testsupport::fusededgeswithfma) {
             const batchplan plan = fastestbatchplan(n * 10 / 3);
             EXPECT_EQ(plan.floats, nullptr) << "N = " << n;
             EXPECT_EQ(plan.doubles->name, widest) << "N = " << n;

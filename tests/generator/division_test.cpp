@@ -1,14 +1,14 @@
-// Each variant's exact division by a reciprocal, at the edges of its
-// claim: x = k*d - 1, k*d, k*d + 1 for every divisor up to 4096 and
-// divisors sampled across the whole range to 2^27, over the quotients a
-// pass produces (at most 108) and each divisor's largest; and the float
-// variants' forms at both ends of every quotient's run of dividends over
-// every cell each serves.
+// Each variant's exact division by a reciprocal, at the edges of its claim
+// for passes fused k at a time: the deciding dividends of the smallest
+// divisors and the largest each k covers, and of the largest divisor of
+// each run the plan gives that k; and the float variants' forms at both
+// ends of every quotient's run of dividends over every cell each serves.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
 #include "divisionboundaries.h"
+#include "fusededges.h"
 #include "eachvariant.h"
 #include "floatdivide.h"
 #include "passbatch.h"
@@ -20,10 +20,30 @@ class floatdivisionpervariant : public eachvariant {};
 
 }  // namespace
 
-TEST_P(divisionpervariant, EveryBoundaryAcrossTheWholeDivisorRange)
+testsupport::fusedclaim claimof(const generator::batchvariant& variant, std::int32_t k)
 {
-    testsupport::doubledivisionchecker checker(GetParam()->name, GetParam()->divide);
-    testsupport::eachcheckeddivisor([&](std::int64_t d) { checker.addpassboundaries(d); });
+    return {k, generator::fused::bias(variant.division, k), generator::fused::largestdivisor(variant.division, k)};
+}
+
+TEST_P(divisionpervariant, HoldsItsClaimForEveryFusedPassCount)
+{
+    const generator::batchvariant& variant = *GetParam();
+    testsupport::expectclaimsexact(variant.divide, [&variant](std::int32_t k) { return claimof(variant, k); },
+                                   generator::fused::mostpasses);
+}
+
+TEST_P(divisionpervariant, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCount)
+{
+    for (const auto& [n, expected] : testsupport::fusededges()) {
+        const std::int32_t cellcount = n * 10 / 3;
+        const std::int32_t k = generator::planwith(*GetParam(), cellcount).fusedpasses;
+        EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(*GetParam(), k), 2 * cellcount - 1,
+                                                    2 * cellcount - 1),
+                  "")
+            << "N = " << n;
+        EXPECT_LE(2 * cellcount - 1, generator::fused::largestdivisor(GetParam()->division, k)) << "N = " << n;
+        EXPECT_LE(4 * generator::fused::power(k) * cellcount, std::int64_t{1} << 53) << "N = " << n;
+    }
 }
 
 INSTANTIATE_FOR_EACH_VARIANT_IN(divisionpervariant, generator::precision::doubles);

@@ -19,7 +19,7 @@ constexpr int probedwidth = 4;
 
 // Both forms lane by lane in plain C++, each call reported to the probe.
 struct probeddivision {
-    static probedvector quotient(const probedvector& x, const probedvector& reciprocal)
+    static probedvector quotient(const probedvector& x, const probedvector& reciprocal, const probedvector&)
     {
         float xs[probedwidth], reciprocals[probedwidth];
         probedvector q;
@@ -61,6 +61,7 @@ TEST(floatbatch, CorrectsTheDivisionInEveryChunkWithAPassPastTheBiasFormsLastCel
                 reciprocals.push_back(1.0f / static_cast<float>(2 * j + 1));
             }
             generator::rotated::runpasses<probedvector, probedvectors, probeddivision>(
-                {cells.data(), reciprocals.data(), static_cast<std::int32_t>(cells.size()), 0}, nullptr, carries);
+                {cells.data(), reciprocals.data(), static_cast<std::int32_t>(cells.size()), 0}, nullptr, carries,
+                {10.0, 0.0});
         });
 }

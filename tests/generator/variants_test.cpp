@@ -14,6 +14,7 @@
 #include "batchesrun.h"
 #include "sweep.h"
 #include "crossings.h"
+#include "fusededges.h"
 #include "widestvectors.h"
 
 using generator::batchpasses;
@@ -58,7 +59,8 @@ class floatpervariant : public eachvariant {};
 testsupport::batchesrun runbatches(const batchvariant& variant, std::int32_t cellcount, std::int32_t batches,
                       const std::vector<std::int32_t>& start)
 {
-    const generator::batchplan plan = generator::planwith(variant, cellcount);
+    // A pass at a time, as doubles run above the floats.
+    const generator::batchplan plan = generator::planwith(variant, cellcount, INT32_MAX, 1);
     generator::spigotbatch state(cellcount, plan.crossing);
     state.start();
     for (std::size_t j = 0; j < start.size(); ++j) {
@@ -88,18 +90,23 @@ const batchvariant* floatsbeneath()
     return nullptr;
 }
 
-// The plans a variant is tried with besides its own, with the doubles
-// running every cell from the crossing up: a float variant below its own
-// doubles, a double one above some float variant.
-std::vector<generator::batchplan> forcedplans(const batchvariant& variant, std::int32_t cellcount, bool insweep)
+// The plans a variant is tried with besides its own: a double one at
+// every k from 1 to the most a plan gives it, and with the crossing forced
+// where that is asked, a float variant below its own doubles, a double one
+// above some float variant.
+std::vector<generator::batchplan> forcedplans(const batchvariant& variant, std::int32_t cellcount,
+                                              bool withcrossings)
 {
     std::vector<generator::batchplan> plans;
     const bool infloats = variant.cellsin == generator::precision::floats;
+    for (std::int32_t k = 1; k <= (infloats ? 1 : generator::fused::mostpasses); ++k) {
+        plans.push_back(generator::planwith(variant, cellcount, INT32_MAX, k));
+    }
     const batchvariant* floats = infloats ? &variant : floatsbeneath();
-    if (floats == nullptr) {
+    if (floats == nullptr || !withcrossings) {
         return plans;
     }
-    for (const std::int32_t crossing : testsupport::forcedcrossings(batchpasses, cellcount, insweep)) {
+    for (const std::int32_t crossing : testsupport::forcedcrossings(batchpasses, cellcount)) {
         generator::batchplan plan = generator::planwith(*floats, cellcount, crossing);
         plan.doubles = infloats ? plan.doubles : &variant;
         plans.push_back(plan);
@@ -109,27 +116,27 @@ std::vector<generator::batchplan> forcedplans(const batchvariant& variant, std::
 
 // The texts of a variant for a count, with its own plan and the forced
 // ones, against what they must be.
-void expecttextsofeverycrossing(const batchvariant& variant, std::int32_t n, const std::string& expected,
-                                bool insweep)
+void expecttextsofeveryplan(const batchvariant& variant, std::int32_t n, const std::string& expected,
+                            bool withcrossings)
 {
     ASSERT_EQ(batchedtext(variant, n), expected) << variant.name << ", N = " << n;
-    for (const generator::batchplan& plan : forcedplans(variant, n * 10 / 3, insweep)) {
+    for (const generator::batchplan& plan : forcedplans(variant, n * 10 / 3, withcrossings)) {
         ASSERT_EQ(poll(generator::spigot(n, plan), n), expected)
-            << plan.floats->name << " below " << plan.doubles->name << ", N = " << n << ", doubles from cell "
-            << plan.crossing;
+            << (plan.floats != nullptr ? plan.floats->name : "") << " below " << plan.doubles->name << ", N = " << n
+            << ", doubles from cell " << plan.crossing << ", passes fused " << plan.fusedpasses;
     }
 }
 
 }  // namespace
 
-TEST(batchvariants, EverySupportedVariantMatchesTheOnePassSpigotForEveryCountOfTheSweep)
+TEST(batchvariants, EverySupportedVariantMatchesTheOnePassSpigotForEveryCountOfTheSweepAtEveryFusedPassCount)
 {
     const auto variants = supportedvariants();
     ASSERT_FALSE(variants.empty());
-    for (std::int32_t n = 0; n <= testsupport::sweeplimit(); ++n) {
+    for (const std::int32_t n : testsupport::sweepcounts()) {
         const std::string expected = onepasstext(n);
         for (const batchvariant* variant : variants) {
-            ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(*variant, n, expected, true));
+            ASSERT_NO_FATAL_FAILURE(expecttextsofeveryplan(*variant, n, expected, false));
         }
     }
 }
@@ -146,39 +153,25 @@ TEST_P(textpervariant, MatchesTheOnePassSpigotAroundBatchesAndForLargerCounts)
         }
     }
     for (const std::int32_t n : counts) {
-        ASSERT_NO_FATAL_FAILURE(expecttextsofeverycrossing(*GetParam(), n, onepasstext(n), false));
+        ASSERT_NO_FATAL_FAILURE(expecttextsofeveryplan(*GetParam(), n, onepasstext(n), true));
     }
 }
 
 INSTANTIATE_FOR_EACH_VARIANT(textpervariant);
 
-TEST(batchvariants, DispatchPicksTheWidestTheProcessorHasInFloatsForTheCellsThatFit)
+TEST(batchvariants, DispatchPicksTheWidestDoublesTheProcessorHasFusingWhatTheirDivisionAllows)
 {
     // Told apart by the processor's features, not by the table.
     for (const std::string& widest : {testsupport::widestvectors(), testsupport::emulatedwidestvectors()}) {
         if (widest.empty()) {
             continue;
         }
-        if (widest == "portable") {
-            const generator::batchplan plan = generator::fastestbatchplan(1000000);
-            EXPECT_EQ(plan.floats, nullptr);
-            EXPECT_EQ(plan.doubles->name, widest);
-            continue;
-        }
-        // 132,452 digits take the most cells a float serves; from 132,453
-        // the cells above them are doubles.
-        for (const std::int32_t n : {0, 1000, 132452, 132453, 200000, 16953818}) {
-            const std::int32_t cellcount = n * 10 / 3;
-            const generator::batchplan plan = generator::fastestbatchplan(cellcount);
-            ASSERT_NE(plan.floats, nullptr);
-            EXPECT_EQ(plan.floats->name, widest + "float") << "N = " << n;
-            EXPECT_EQ(plan.crossing, std::min(cellcount, 441506)) << "N = " << n;
-            if (n > 132452) {
-                ASSERT_NE(plan.doubles, nullptr);
-                EXPECT_EQ(plan.doubles->name, widest) << "N = " << n;
-            } else {
-                EXPECT_EQ(plan.doubles, nullptr) << "N = " << n;
-            }
+        for (const auto& [n, k] : widest == "portable" ? testsupport::fusededgeswithtworoundings
+                                                       : testsupport::fusededgeswithfma) {
+            const generator::batchplan plan = generator::fastestbatchplan(n * 10 / 3);
+            EXPECT_EQ(plan.floats, nullptr) << "N = " << n;
+            EXPECT_EQ(plan.doubles->name, widest) << "N = " << n;
+            EXPECT_EQ(plan.fusedpasses, k) << "N = " << n;
         }
     }
 }
@@ -206,6 +199,7 @@ TEST_P(floatpervariant, BelowItsDoublesLeavesTheCellsAndDigitsOfTheDoublesAlone)
     for (const std::int32_t n : counts) {
         const std::int32_t cellcount = n * 10 / 3;
         ASSERT_EQ(generator::planwith(*GetParam(), cellcount).doubles, &doubles);
+        ASSERT_EQ(generator::planwith(*GetParam(), cellcount).fusedpasses, 1);
         std::vector<std::vector<std::int32_t>> starts = {testsupport::randomcells(cellcount, 2)};
         if (!testsupport::emulated()) {
             starts.push_back({});

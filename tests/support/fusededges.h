@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+// Where the range of each number of fused passes ends and the next begins,
+// and the largest count: digit counts and the k a plan gives them, with a
+// division by FMA and with one of two roundings.
+inline const std::vector<std::pair<std::int32_t, std::int32_t>> fusededgeswithfma = {
+    {0, 10},       {1000, 10},     {20000, 10},     {29519, 10},    {29520, 9},     {150000, 9},
+    {325759, 9},   {325760, 8},    {1000000, 8},    {3366534, 8},   {3366535, 7},   {16953818, 7}};
+inline const std::vector<std::pair<std::int32_t, std::int32_t>> fusededgeswithtworoundings = {
+    {1000, 10},     {10972, 10},    {10973, 9},      {159957, 9},    {159958, 8},
+    {1343337, 8},   {1343338, 7},   {11192256, 7},   {11192257, 6},  {16953818, 6}};
+
+// Both, for what every form must hold at each.
+inline std::vector<std::pair<std::int32_t, std::int32_t>> fusededges()
+{
+    std::vector<std::pair<std::int32_t, std::int32_t>> edges = fusededgeswithfma;
+    edges.insert(edges.end(), fusededgeswithtworoundings.begin(), fusededgeswithtworoundings.end());
+    return edges;
+}
+
+}  // namespace testsupport
