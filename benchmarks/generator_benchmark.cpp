@@ -28,6 +28,7 @@ void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter
     const double cells = static_cast<double>(ndigits * 10 / 3);
     boundmeter::setcounters(state, static_cast<double>(passes) * cells, watch.seconds(), instructionset,
                             static_cast<double>(ndigits) * cells);
+    state.counters["fused_passes"] = static_cast<double>(fusedpasses);
 }
 
 template <typename generatortype>

@@ -15,11 +15,11 @@ import subprocess
 import sys
 from pathlib import Path
 
-# The most cells a float serves (cell j holds at most 38 j + 18 < 2^24),
-# and so the largest count whose every cell runs in floats, on processors
-# with float lanes (x86-64 with AVX2 and FMA, every arm64); larger counts
-# keep the cells above in doubles.
-LARGEST_FLOAT_COUNT = 132452
+# The largest count each number of fused passes serves with a division by
+# FMA (x86-64 with AVX2 and FMA, every arm64) and with two roundings (any
+# other processor): past it a run fuses one pass fewer.
+FUSED_EDGES = {True: ((29519, 10), (325759, 9), (3366534, 8)),
+               False: ((10972, 10), (159957, 9), (1343337, 8), (11192256, 7))}
 PROGRAMS = ("pi_buffer_discard", "pi_generator_discard")
 
 
@@ -36,7 +36,7 @@ def cpuinfo():
     return fields
 
 
-def hasfloatlanes(info):
+def hasfma(info):
     flags = info.get("flags", "").split()
     if "avx2" in flags and "fma" in flags:
         return True
@@ -67,17 +67,22 @@ def kerneltable(title, program, results):
     byname = {b["name"]: b for b in rows}
     print(f"### {title} (`{program}`)")
     print()
-    print("| kernel | N | cell updates/s | of its instruction set's double bound | float / double |")
-    print("| --- | --- | --- | --- | --- |")
+    print("A cell update is one pass by 10^k over one cell; pass cells are digits × cells per second, "
+          "which compare runs of any k.")
+    print()
+    print("| kernel | N | k | cell updates/s | of its instruction set's double bound | pass cells/s | float / double |")
+    print("| --- | --- | --- | --- | --- | --- | --- |")
     for b in rows:
         name, _, count = b["name"].partition("/")
         ofbound = f"{b['of_bound']:.0%}" if "of_bound" in b else ""
+        k = f"{b['fused_passes']:.0f}" if "fused_passes" in b else "1"
+        passcells = b.get("pass_cells", b["cell_updates"])
         ratio = ""
         if name.endswith("float"):
             doubles = byname.get(f"{name[:-len('float')]}/{count}")
             if doubles:
-                ratio = f"{b['cell_updates'] / doubles['cell_updates']:.2f}×"
-        print(f"| {name} | {count} | {rate(b['cell_updates'])} | {ofbound} | {ratio} |")
+                ratio = f"{passcells / doubles.get('pass_cells', doubles['cell_updates']):.2f}×"
+        print(f"| {name} | {count} | {k} | {rate(b['cell_updates'])} | {ofbound} | {rate(passcells)} | {ratio} |")
     print()
 
 
@@ -101,14 +106,14 @@ def wholeprocesses(bindir, runs, counts):
     return {key: statistics.median(value) for key, value in times.items()}
 
 
-def plotsvg(path, counts, medians, floats):
+def plotsvg(path, counts, medians, withfma):
     data = "\n".join(f"{n} {medians[(PROGRAMS[0], n)]} {medians[(PROGRAMS[1], n)]}" for n in counts)
     leave = ""
-    if floats and counts[0] <= LARGEST_FLOAT_COUNT < counts[-1]:
-        edge = LARGEST_FLOAT_COUNT + 0.5
-        leave = (f"set arrow from {edge}, graph 0 to {edge}, graph 1 nohead dashtype 2\n"
-                 f"set label 'doubles above cell 441,505 past {LARGEST_FLOAT_COUNT:,} digits' "
-                 f"at {edge}, graph 0.08 right offset -1,0\n")
+    for last, k in FUSED_EDGES[withfma]:
+        if counts[0] <= last < counts[-1]:
+            edge = last + 0.5
+            leave += (f"set arrow from {edge}, graph 0 to {edge}, graph 1 nohead dashtype 2\n"
+                      f"set label 'k = {k} to {last:,}' at {edge}, graph 0.08 right offset -1,0\n")
     script = f"""set terminal svg size 800,520 dynamic noenhanced font 'sans,12'
 set output '{path}'
 set title 'Whole-process CPU time against the digit count'
@@ -133,7 +138,7 @@ def main():
     generator = json.loads(Path(work, "generator.json").read_text())
     info = cpuinfo()
     context = buffer["context"]
-    floats = hasfloatlanes(info)
+    withfma = hasfma(info)
 
     name = info.get("model name", os.uname().machine)
     family, model = info.get("cpu family"), info.get("model")
@@ -151,7 +156,9 @@ def main():
     if bounds:
         print("- bounds measured in this run, cell updates/s: " +
               ", ".join(f"{s} {v:.3g} G" for s, v in bounds))
-    print(f"- float lanes: {'cells 0 to 441,505 (every cell up to ' + format(LARGEST_FLOAT_COUNT, ',') + ' digits)' if floats else 'none'}")
+    edges = ", ".join(f"k = {k} to {last:,} digits" for last, k in FUSED_EDGES[withfma])
+    print(f"- passes fused ({'division by FMA' if withfma else 'division with two roundings'}): {edges}, "
+          f"{FUSED_EDGES[withfma][-1][1] - 1} above")
     print()
     kerneltable("Buffer kernels", "buffer_benchmark", buffer)
     kerneltable("Generator variants", "generator_benchmark", generator)
@@ -167,7 +174,7 @@ def main():
         print(f"| {n:,} | {b:.3f} s | {g:.3f} s | {ratio} |")
     print()
     if plot:
-        plotsvg(plot, counts, medians, floats)
+        plotsvg(plot, counts, medians, withfma)
         print(f"The plot is in {plot}.", file=sys.stderr)
 
 

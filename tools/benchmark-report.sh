@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Measures this machine and prints markdown tables: the processor and its
 # clock, every kernel's and variant's cell updates per second against the
-# bound measured in the same run, float lanes over double ones, and the
-# four programs' kinds against each other as whole processes.
+# bound measured in the same run and its pass cells per second (digits x
+# cells, which compare runs that fuse different numbers of passes), float
+# lanes over double ones, and the four programs' kinds against each other
+# as whole processes.
 #
 #   tools/benchmark-report.sh [--plot FILE.svg] [--runs R] [--counts "N ..."] [BUILD_DIR]
 #
 # Builds what it needs in BUILD_DIR (default build-report), in Release.
 # --plot also draws the whole-process time against N for both kinds, on
-# log scales, with a line where runs start keeping cells in doubles. The
+# log scales, with a line where runs start fusing one pass fewer. The
 # whole processes run interleaved, R times each (default 3), and the tables give medians of
 # their CPU time. Installs what it needs from Debian's packages, as the
 # Quick start does.
@@ -24,7 +26,7 @@ while [ $# -gt 0 ]; do
     --plot) plot=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --counts) counts=$2; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) build=$1; shift ;;
   esac
