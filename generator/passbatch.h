@@ -261,10 +261,19 @@ batchplan fastestbatchplan(std::int32_t cellcount);
 void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits);
 
 // floor(x / d) in the form with two roundings, given reciprocal = 1 / d
-// and the bias for the run's k.
+// and the bias for the run's k. Where doubles round to double, y - 1/2
+// lies within 1/2 of q and below 2^51, so adding 1.5 2^52 rounds it to
+// 1.5 2^52 + q exactly: a form that vectorizes on any x86-64, where a
+// conversion of doubles to 64-bit integers does not. x87, which keeps
+// y's fraction in its wider format, truncates instead.
 inline double exactdivide(double x, double reciprocal, double bias)
 {
+#if defined(FLT_EVAL_METHOD) && (FLT_EVAL_METHOD == 0 || FLT_EVAL_METHOD == 1)
+    constexpr double rounder = 0x1.8p52;
+    return (x * reciprocal + (bias - 0.5) + rounder) - rounder;
+#else
     return static_cast<double>(static_cast<std::int64_t>(x * reciprocal + bias));
+#endif
 }
 
 }  // namespace generator
