@@ -18,16 +18,16 @@ spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
 }
 
 spigot::spigot(std::int32_t ndigits, const batchplan& plan)
-    : remainders(cellcount(ndigits), plan.crossing), ndigits(ndigits), plan(plan)
+    : remainders(cellcount(ndigits), plan.crossing), ndigits(ndigits), plan(plan),
+      rawtaken(batchpasses * plan.fusedpasses)
 {
 }
 
 std::int32_t spigot::nextrawdigit()
 {
-    if (rawtaken == rawcount) {
+    if (rawtaken == batchpasses * plan.fusedpasses) {
         remainders.start();
         runbatch(plan, remainders, rawdigits.data());
-        rawcount = batchpasses * plan.fusedpasses;
         rawtaken = 0;
     }
     return rawdigits[rawtaken++];

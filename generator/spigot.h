@@ -36,10 +36,10 @@ private:
     // come out as nines or, after a carry (10), as zeros.
     std::int32_t carry = 0;
     batchplan plan;
-    // A batch's raw digits, fusedpasses to a pass.
+    // A batch's raw digits, fusedpasses to a pass: batchpasses *
+    // plan.fusedpasses of them.
     std::array<std::int8_t, batchpasses * fused::mostpasses> rawdigits{};
-    std::int32_t rawcount = 0;
-    std::int32_t rawtaken = 0;  // all taken: the next needs a batch
+    std::int32_t rawtaken;  // all taken: the next needs a batch
 };
 
 }  // namespace generator

@@ -1,7 +1,8 @@
 /* Picks the widest kernels the processor can run for the run's cells,
-   and how many passes they fuse, and runs a batch with them. Nothing but the processor and the count
-   decide: no option or environment variable changes the choice. Built
-   with the default flags, so the checks themselves run anywhere. */
+   and how many passes they fuse, and runs a batch with them. Nothing but
+   the processor and the count decide: no option or environment variable
+   changes the choice. Built with the default flags, so the checks
+   themselves run anywhere. */
 #include "kernels.h"
 
 #include "floatdivision.h"

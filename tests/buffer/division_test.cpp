@@ -57,7 +57,8 @@ TEST_P(exactdivision, HoldsItsClaimForEveryFusedPassCount)
 
 TEST_P(exactdivision, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCount)
 {
-    for (const auto& [n, expected] : testsupport::fusededges()) {
+    for (const auto& edge : testsupport::fusededges()) {
+        const std::int32_t n = edge.first;
         const std::int32_t cellcount = n * 10 / 3;
         const batchplan plan = planwith(GetParam(), cellcount);
         EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(GetParam(), plan.fusedpasses),

@@ -34,7 +34,8 @@ TEST_P(divisionpervariant, HoldsItsClaimForEveryFusedPassCount)
 
 TEST_P(divisionpervariant, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCount)
 {
-    for (const auto& [n, expected] : testsupport::fusededges()) {
+    for (const auto& edge : testsupport::fusededges()) {
+        const std::int32_t n = edge.first;
         const std::int32_t cellcount = n * 10 / 3;
         const std::int32_t k = generator::planwith(*GetParam(), cellcount).fusedpasses;
         EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(*GetParam(), k), 2 * cellcount - 1,

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "sweep.h"
-
 namespace testsupport {
 
 // Where the batch-edge tests put the crossing between the floats below
