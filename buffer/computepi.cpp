@@ -12,7 +12,7 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
 {
     const int32_t cellcount = ndigits * 10 / 3;
     struct spigotbatch batch;
-    if (!openbatch(&batch, cellcount, plan->crossing, plan->doubles != NULL && plan->doubles->tabled)) {
+    if (!openbatch(&batch, cellcount, plan->kernel->tabled)) {
         return computepi_outofmemory;
     }
     struct releasestate state;
@@ -23,20 +23,20 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
     const int32_t whole = ndigits / k;
     const int32_t last = ndigits % k;
     const int32_t needed = whole + (last > 0 ? 1 : 0);
-    const enum divisionform form = plan->doubles != NULL ? plan->doubles->form : division_fused;
+    const int32_t passes = plan->kernel->passes;
     double powers[BATCH_PADDING];
     double carries[BATCH_PADDING];
     int64_t values[BATCH_PADDING];
     /* Whole batches: passes past the last change only cells nobody reads
        again, and their digits are not released. */
-    for (int32_t done = 0; done < needed; done += plan->passes) {
-        for (int32_t p = 0; p < plan->passes; ++p) {
+    for (int32_t done = 0; done < needed; done += passes) {
+        for (int32_t p = 0; p < passes; ++p) {
             powers[p] = (double)tenpower(done + p == whole && last > 0 ? last : k);
         }
-        const struct fusedpowers fused = {powers, fusedbias(form, k)};
-        runplannedbatch(plan, &batch, carries, &fused);
-        finishbatch(&batch, carries, powers, plan->passes, values);
-        const int32_t wanted = needed - done < plan->passes ? needed - done : plan->passes;
+        const struct fusedpowers fused = {powers, fusedbias(plan->kernel->form, k)};
+        plan->kernel->runbatch(&batch, carries, &fused);
+        finishbatch(&batch, carries, powers, passes, values);
+        const int32_t wanted = needed - done < passes ? needed - done : passes;
         for (int32_t p = 0; p < wanted; ++p) {
             releasedigits(&state, values[p], done + p == whole ? last : k, buffer);
         }

@@ -2,57 +2,26 @@
 
 #include <stdlib.h>
 
-namespace {
-
-/* A region of count cells from cell `lowest`, padded on both sides:
-   returns its cells and sets their reciprocals (when reciprocalsout is
-   not NULL), or NULL when memory runs out. */
-template <typename scalar>
-scalar* openregion(void** block, int32_t lowest, int32_t count, scalar** reciprocalsout)
+int openbatch(struct spigotbatch* batch, int32_t cellcount, int tabled)
 {
-    const size_t span = (size_t)count + 2 * BATCH_PADDING;
-    *block = malloc((reciprocalsout != NULL ? 2 : 1) * span * sizeof(scalar));
-    if (*block == NULL) {
-        return NULL;
-    }
-    scalar* cells = (scalar*)*block + BATCH_PADDING;
-    for (int32_t j = -BATCH_PADDING; j < count + BATCH_PADDING; ++j) {
-        cells[j] = j >= 0 && j < count ? 2 : 0;
-    }
-    if (reciprocalsout != NULL) {
-        scalar* reciprocals = cells + span;
-        for (int32_t j = -BATCH_PADDING; j < count + BATCH_PADDING; ++j) {
-            /* Rounded once, to the cells' own precision; below the region
-               1, and so at cell 0, whose divisor is 1. */
-            reciprocals[j] = j >= 0 ? (scalar)1 / (scalar)(2 * (lowest + j) + 1) : 1;
-        }
-        *reciprocalsout = reciprocals;
-    }
-    return cells;
-}
-
-}  // namespace
-
-int openbatch(struct spigotbatch* batch, int32_t cellcount, int32_t crossing, int tabled)
-{
+    const size_t span = (size_t)cellcount + 2 * BATCH_PADDING;
     batch->cellcount = cellcount;
-    batch->crossing = crossing;
-    batch->cells = batch->reciprocals = NULL;
-    batch->floatcells = NULL;
-    batch->doubleblock = batch->floatblock = NULL;
-    /* A run with no cells still has a region for its kernel to run on. */
-    if (crossing > 0 || cellcount == 0) {
-        batch->floatcells = openregion<float>(&batch->floatblock, 0, crossing, NULL);
-        if (batch->floatcells == NULL) {
-            return 0;
-        }
+    batch->reciprocals = NULL;
+    batch->block = malloc((tabled ? 2 : 1) * span * sizeof(double));
+    if (batch->block == NULL) {
+        batch->cells = NULL;
+        return 0;
     }
-    if (crossing < cellcount || cellcount == 0) {
-        batch->cells = openregion<double>(&batch->doubleblock, crossing, cellcount - crossing,
-                                          tabled ? &batch->reciprocals : NULL);
-        if (batch->cells == NULL) {
-            closebatch(batch);
-            return 0;
+    batch->cells = (double*)batch->block + BATCH_PADDING;
+    for (int32_t j = -BATCH_PADDING; j < cellcount + BATCH_PADDING; ++j) {
+        batch->cells[j] = j >= 0 && j < cellcount ? 2 : 0;
+    }
+    if (tabled) {
+        batch->reciprocals = batch->cells + span;
+        for (int32_t j = -BATCH_PADDING; j < cellcount + BATCH_PADDING; ++j) {
+            /* Rounded once; 1 below cell 0, and at cell 0, whose divisor
+               is 1. */
+            batch->reciprocals[j] = j > 0 ? 1.0 / (double)(2 * j + 1) : 1.0;
         }
     }
     return 1;
@@ -60,23 +29,8 @@ int openbatch(struct spigotbatch* batch, int32_t cellcount, int32_t crossing, in
 
 void closebatch(struct spigotbatch* batch)
 {
-    free(batch->doubleblock);
-    free(batch->floatblock);
-    batch->doubleblock = batch->floatblock = NULL;
-}
-
-double cellvalue(const struct spigotbatch* batch, int32_t j)
-{
-    return j < batch->crossing ? (double)batch->floatcells[j] : batch->cells[j - batch->crossing];
-}
-
-void setcellvalue(struct spigotbatch* batch, int32_t j, double value)
-{
-    if (j < batch->crossing) {
-        batch->floatcells[j] = (float)value;
-    } else {
-        batch->cells[j - batch->crossing] = value;
-    }
+    free(batch->block);
+    batch->block = NULL;
 }
 
 void finishbatch(struct spigotbatch* batch, const double* carries, const double* powers, int32_t passes,
@@ -94,6 +48,6 @@ void finishbatch(struct spigotbatch* batch, const double* carries, const double*
         values[p] = q / 10;
     }
     if (batch->cellcount > 0) {
-        setcellvalue(batch, 0, (double)(q % 10));
+        batch->cells[0] = (double)(q % 10);
     }
 }

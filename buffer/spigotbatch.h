@@ -16,51 +16,35 @@
    batch; only the portable kernel, which has no cell entering, reads its
    reciprocals from a table.
 
-   Cells are floats below the crossing, for kernels with single-precision
-   lanes (cell j never holds more than 38 j + 18, floatdivision.h), and
-   doubles from it up (every value is an integer below 2^53,
-   exactdivision.h): 4 bytes a cell below, 8 above (twice that with a
-   table). Carries only flow
-   down, so the doubles run first, as a region of their own, and hand the
-   floats one carry per pass. Each region's arrays are indexed from its
-   own first cell and padded by BATCH_PADDING cells on both sides, so that
-   filling and draining the pipeline need no special case:
+   Cells are doubles (every value is an integer below 2^53,
+   exactdivision.h): 8 bytes a cell, twice that with a table. The arrays
+   are padded by BATCH_PADDING cells on both sides, so that filling and
+   draining the pipeline need no special case:
    - above the top cell, zero cells meet zero carries and stay zero;
-   - below the bottom one, cells with multiplier 1 and divisor 1
-     (reciprocal 1; the kernels clamp the other two) pass a carry on
-     unchanged, so a pass that has finished keeps its carry to the end.
+   - below cell 0, cells with multiplier 1 and divisor 1 (reciprocal 1;
+     the kernels clamp the other two) pass a carry on unchanged, so a
+     pass that has finished keeps its carry to the end.
    Cell 0 itself runs with divisor 1 like the cells below it: each pass
-   hands out 10 * A[1] + carry whole and leaves a zero behind. Cell 0 is a
-   pass's last cell, so nothing else depends on it, and finishbatch() puts
-   the units back in, pass by pass, once the batch is done. */
+   hands out 10^k * A[1] + carry whole and leaves a zero behind. Cell 0 is
+   a pass's last cell, so nothing else depends on it, and finishbatch()
+   puts the units back in, pass by pass, once the batch is done. */
 
 /* At least the largest batch of any kernel, and its steps past the end. */
-#define BATCH_PADDING 288
+#define BATCH_PADDING 144
 
 struct spigotbatch {
     int32_t cellcount;
-    /* Cells [0, crossing) are floats, [crossing, cellcount) doubles. */
-    int32_t crossing;
-    /* The doubles, from cell `crossing`, and, for a kernel that reads a
-       table, their reciprocals 1 / (2j + 1) rounded (1 below the region;
-       NULL otherwise); NULL when every cell is a float. */
+    /* The cells, and, for a kernel that reads a table, their reciprocals
+       1 / (2j + 1) rounded (1 below cell 0; NULL otherwise). */
     double* cells;
     double* reciprocals;
-    /* The floats, from cell 0; NULL when none is. */
-    float* floatcells;
-    void* doubleblock;
-    void* floatblock;
+    void* block;
 };
 
-/* Sets up cellcount cells of 2, floats below the crossing (0 <= crossing
-   <= cellcount) and doubles from it, with a table of the doubles'
-   reciprocals when `tabled`. Returns 0 when memory runs out. */
-int openbatch(struct spigotbatch* batch, int32_t cellcount, int32_t crossing, int tabled);
+/* Sets up cellcount cells of 2, with a table of their reciprocals when
+   `tabled`. Returns 0 when memory runs out. */
+int openbatch(struct spigotbatch* batch, int32_t cellcount, int tabled);
 void closebatch(struct spigotbatch* batch);
-
-/* Cell j's value, whichever region holds it. */
-double cellvalue(const struct spigotbatch* batch, int32_t j);
-void setcellvalue(struct spigotbatch* batch, int32_t j, double value);
 
 /* After a batch of `passes` passes, pass p by powers[p] = 10^k: turns the
    carries each pass took out of cell 0 into the value of its k raw

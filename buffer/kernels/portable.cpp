@@ -10,8 +10,8 @@
 
 namespace {
 
-/* One step: pass k works on cell bottom + k of the doubles, whose
-   multiplier is lowest + bottom + 1 + k. Below them (only when bottom <
+/* One step: pass k works on cell bottom + k, whose multiplier is
+   bottom + 1 + k. Below cell 0 (only when bottom <
    0) multiplier and divisor are 1, which passes a carry on unchanged. */
 template <bool clamp>
 inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const double* lane,
@@ -21,7 +21,7 @@ inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const
     const double bias = fused->bias;
     double* __restrict cells = batch->cells + bottom;
     const double* __restrict reciprocals = batch->reciprocals + bottom;
-    const double base = batch->crossing + bottom + 1;
+    const double base = bottom + 1;
     for (int32_t k = 0; k < portablepasses; ++k) {
         double multiplier = base + lane[k];
         if (clamp) {
@@ -37,19 +37,15 @@ inline void step(struct spigotbatch* batch, int32_t bottom, double* carry, const
 
 }  // namespace
 
-/* Only ever the top region (no float kernel runs below it), so nothing
-   enters its top cell. */
-void runbatchportable(struct spigotbatch* batch, const double* carriesin, double* carriesout,
-                      const struct fusedpowers* powers)
+void runbatchportable(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
 {
-    (void)carriesin;
     double carry[portablepasses];
     double lane[portablepasses];
     for (int32_t k = 0; k < portablepasses; ++k) {
         carry[k] = 0.0;
         lane[k] = k;
     }
-    const int32_t top = batch->cellcount - batch->crossing - 1;
+    const int32_t top = batch->cellcount - 1;
     int32_t bottom = top;
     for (; bottom >= 0; --bottom) {
         step<false>(batch, bottom, carry, lane, powers);
