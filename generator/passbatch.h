@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <climits>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -22,11 +21,7 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 // (rotatedpasses.h).
 // Cells and carries are doubles holding integers (every value of a pass is
 // an integer below 2^53), each pass runs k spigot passes as one by 10^k,
-// and each division is a multiply by the cell's reciprocal (fused below); or, for the cells whose every value fits
-// a float, floats (floatdivide.h), twice as many to a vector. Carries only
-// flow down, so a batch is a stack of regions: the doubles above the
-// crossing run their passes first and hand the floats below one carry per
-// pass.
+// and each division is a multiply by the cell's reciprocal (fused below).
 namespace generator {
 
 inline constexpr std::int32_t batchpasses = 256;
@@ -158,46 +153,23 @@ constexpr std::int32_t passesfor(form how, std::int32_t cellcount)
 }  // namespace fused
 
 
-enum class precision { doubles, floats };
-
 // The cells of one spigot, in natural order: cell j is A[j + 1], with
-// multiplier j + 1 and divisor 2j + 1; cells [0, crossing) are floats, the
-// rest doubles. 8 bytes a cell in floats, 16 in doubles, half of them
+// multiplier j + 1 and divisor 2j + 1. 16 bytes a cell, half of them
 // shared.
 struct spigotbatch {
-    spigotbatch(std::int32_t cellcount, std::int32_t crossing);
+    explicit spigotbatch(std::int32_t cellcount);
 
     // Makes the cells, every one 2, if no pass has run yet.
     void start();
 
-    // Cell j's value, whichever region holds it.
-    double cell(std::int32_t j) const;
-    void setcell(std::int32_t j, double value);
-
     std::int32_t cellcount;
-    std::int32_t crossing;
     // Empty until the first pass, as until then every cell is 2, so a
     // copy taken before it (pidigits polls one) costs no cells of its
-    // own, and a run holds one set of cells however it was copied. The
-    // doubles start at cell `crossing`.
+    // own, and a run holds one set of cells however it was copied.
     std::vector<double> cells;
-    std::vector<float> floatcells;
-    // 1 / (2j + 1), rounded, for each region's cells; never changes, so
-    // copies share it.
+    // 1 / (2j + 1), rounded, for each cell; never changes, so copies
+    // share it.
     std::shared_ptr<const std::vector<double>> reciprocals;
-    std::shared_ptr<const std::vector<float>> floatreciprocals;
-};
-
-// Divisions in floats, for testing a variant's own: quotients[i] and
-// remainders[i] of x[i] by divisors[i], given reciprocals[i] = 1 /
-// divisors[i] rounded; count is a multiple of 16.
-struct floatdivisions {
-    const float* x;
-    const float* reciprocals;
-    const float* divisors;
-    float* quotients;
-    float* remainders;
-    std::int32_t count;
 };
 
 // What every pass of a batch multiplies its cells by, 10^k, and the bias
@@ -210,50 +182,36 @@ struct fusedpass {
 // One way of running a batch, built for one instruction set.
 struct batchvariant {
     const char* name;
-    precision cellsin;
-    // How it divides in doubles, which bounds the passes it fuses.
+    // How it divides, which bounds the passes it fuses.
     fused::form division;
-    // The most cells it is exact for.
-    std::int32_t mostcells;
     bool (*supported)();
-    // Runs batchpasses passes over the cells of its precision, each by
-    // pass.power, pass p bringing carriesin[p] (null: nothing) into their
-    // top cell, and stores in carriesout[p] the carry pass p hands below
-    // the bottom one.
-    void (*run)(spigotbatch& cells, const double* carriesin, double* carriesout, const fusedpass& pass);
-    // The variant's exact division on its own, for tests. In doubles:
-    // quotients[i] = floor(x[i] / d) given reciprocals[i] = 1 / d rounded
-    // and the bias, as the fused claim below states it, count a multiple
-    // of 8; null in floats, which have dividefloats, in the bias form or
-    // the corrected one (floatdivide.h).
+    // Runs batchpasses passes over the cells, each by pass.power, and
+    // stores in carriesout[p] the carry pass p hands out of cell 0.
+    void (*run)(spigotbatch& cells, double* carriesout, const fusedpass& pass);
+    // The variant's exact division on its own, for tests: quotients[i] =
+    // floor(x[i] / d) given reciprocals[i] = 1 / d rounded and the bias,
+    // as the fused claim above states it, count a multiple of 8.
     void (*divide)(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
-    void (*dividefloats)(const floatdivisions& divisions, bool corrected);
 };
 
 // Every variant this build has, from the slowest (portable) to the
-// fastest, each instruction set's floats right after its doubles.
+// fastest.
 const std::vector<batchvariant>& batchvariants();
 
-// How a run's batches are made: cells [0, crossing) by the float variant,
-// the rest by the double one, a variant without cells null; each pass
-// fuses `fusedpasses` spigot passes (1 with floats).
+// How a run's batches are made: by one variant, each pass fusing
+// `fusedpasses` spigot passes.
 struct batchplan {
-    const batchvariant* floats = nullptr;
-    const batchvariant* doubles = nullptr;
-    std::int32_t crossing = 0;
+    const batchvariant* variant = nullptr;
     std::int32_t fusedpasses = 1;
 };
 
-// A plan with the given variant for a run of cellcount cells: a float
-// variant takes every cell a float serves, up to `crossing` (which tests
-// set lower), and its instruction set's doubles the rest, a pass at a
-// time; a double one takes them all, fusing as many passes as its
-// division allows, and no more than `fusedpasses` (which tests set).
-batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t crossing = INT32_MAX,
-                   std::int32_t fusedpasses = fused::mostpasses);
+// A plan with the given variant for a run of cellcount cells, fusing as
+// many passes as its division allows, and no more than `fusedpasses`
+// (which tests set).
+batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t fusedpasses = fused::mostpasses);
 
 // The fastest plan this processor supports for a run of cellcount cells:
-// its widest instruction set's doubles, fusing as many passes as they may.
+// its widest instruction set's variant, fusing as many passes as it may.
 batchplan fastestbatchplan(std::int32_t cellcount);
 
 // One batch by the plan: the raw digits of its batchpasses passes, each
