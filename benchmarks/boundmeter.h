@@ -50,19 +50,6 @@ private:
 void setcounters(benchmark::State& state, double updates, double seconds, const std::string& instructionset,
                  double passcells = 0.0);
 
-// The instruction set of a kernel or variant by its name: its own, for
-// single-precision lanes too ("avx2float" is "avx2"), so that they are
-// judged against the same double-precision bound and a fraction above 1
-// shows what the narrower lanes bought.
-inline std::string instructionsetof(std::string name)
-{
-    const std::string suffix = "float";
-    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        name.resize(name.size() - suffix.size());
-    }
-    return name;
-}
-
 // Benchmarks that show each bound this processor runs, as "bound/<set>",
 // and the clock in the run's context.
 void registerbounds();

@@ -49,8 +49,7 @@ void pidigits(benchmark::State& state)
         benchmark::DoNotOptimize(generator::pidigits(n));
     }
     const generator::batchplan plan = generator::fastestbatchplan(n * 10 / 3);
-    setcellrate(state, n, watch, boundmeter::instructionsetof((plan.floats != nullptr ? plan.floats : plan.doubles)->name),
-                plan.fusedpasses);
+    setcellrate(state, n, watch, plan.variant->name, plan.fusedpasses);
 }
 
 void variant(benchmark::State& state, const generator::batchvariant* variant)
@@ -60,8 +59,7 @@ void variant(benchmark::State& state, const generator::batchvariant* variant)
     for (auto _ : state) {
         benchmark::DoNotOptimize(poll(generator::spigot(n, *variant), n));
     }
-    setcellrate(state, n, watch, boundmeter::instructionsetof(variant->name),
-                generator::planwith(*variant, n * 10 / 3).fusedpasses);
+    setcellrate(state, n, watch, variant->name, generator::planwith(*variant, n * 10 / 3).fusedpasses);
 }
 
 void onepassloop(benchmark::State& state)

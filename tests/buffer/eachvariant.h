@@ -6,7 +6,6 @@
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "kernels/kernels.h"
 
@@ -31,21 +30,3 @@ inline std::string variantname(const ::testing::TestParamInfo<const batchvariant
     INSTANTIATE_TEST_SUITE_P(all, suite,                                                       \
                              ::testing::ValuesIn(batchvariants, batchvariants + batchvariantcount), \
                              variantname)
-
-// The kernels of one precision, for tests of what only that precision has.
-enum cellprecision { doublecells, floatcells };
-inline std::vector<const batchvariant*> variantsin(cellprecision precision)
-{
-    std::vector<const batchvariant*> chosen;
-    for (int32_t i = 0; i < batchvariantcount; ++i) {
-        if ((batchvariants[i]->infloats != 0) == (precision == floatcells)) {
-            chosen.push_back(batchvariants[i]);
-        }
-    }
-    return chosen;
-}
-
-// Some builds have no single-precision kernel (32-bit x86 keeps doubles).
-#define INSTANTIATE_FOR_EACH_VARIANT_IN(suite, precision)                                   \
-    GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(suite);                                 \
-    INSTANTIATE_TEST_SUITE_P(all, suite, ::testing::ValuesIn(variantsin(precision)), variantname)

@@ -1,8 +1,7 @@
 // Each variant's exact division by a reciprocal, at the edges of its claim
 // for passes fused k at a time: the deciding dividends of the smallest
 // divisors and the largest each k covers, and of the largest divisor of
-// each run the plan gives that k; and the float variants' forms at both
-// ends of every quotient's run of dividends over every cell each serves.
+// each run the plan gives that k.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,13 +9,11 @@
 #include "divisionboundaries.h"
 #include "fusededges.h"
 #include "eachvariant.h"
-#include "floatdivide.h"
 #include "passbatch.h"
 
 namespace {
 
 class divisionpervariant : public eachvariant {};
-class floatdivisionpervariant : public eachvariant {};
 
 }  // namespace
 
@@ -47,17 +44,4 @@ TEST_P(divisionpervariant, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCou
     }
 }
 
-INSTANTIATE_FOR_EACH_VARIANT_IN(divisionpervariant, generator::precision::doubles);
-
-TEST_P(floatdivisionpervariant, EachFormIsExactAtEveryBoundaryOfEveryCellItServes)
-{
-    const generator::batchvariant& variant = *GetParam();
-    const auto divide = [&variant](const float* x, const float* reciprocals, const float* divisors,
-                                   float* quotients, float* remainders, std::int32_t count, bool corrected) {
-        variant.dividefloats({x, reciprocals, divisors, quotients, remainders, count}, corrected);
-    };
-    testsupport::expectfloatformsexact(divide, generator::floatdivide::lastbiascell,
-                                       generator::floatdivide::lastfloatcell);
-}
-
-INSTANTIATE_FOR_EACH_VARIANT_IN(floatdivisionpervariant, generator::precision::floats);
+INSTANTIATE_FOR_EACH_VARIANT(divisionpervariant);

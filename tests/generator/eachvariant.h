@@ -40,20 +40,3 @@ inline std::string variantname(const ::testing::TestParamInfo<const generator::b
 
 #define INSTANTIATE_FOR_EACH_VARIANT(suite) \
     INSTANTIATE_TEST_SUITE_P(all, suite, ::testing::ValuesIn(allvariants()), variantname)
-
-// The variants of one precision, for tests of what only that precision has.
-inline std::vector<const generator::batchvariant*> variantsin(generator::precision cellsin)
-{
-    std::vector<const generator::batchvariant*> chosen;
-    for (const generator::batchvariant* variant : allvariants()) {
-        if (variant->cellsin == cellsin) {
-            chosen.push_back(variant);
-        }
-    }
-    return chosen;
-}
-
-// Some builds have no float variant (32-bit x86 keeps doubles).
-#define INSTANTIATE_FOR_EACH_VARIANT_IN(suite, cellsin)   \
-    GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(suite); \
-    INSTANTIATE_TEST_SUITE_P(all, suite, ::testing::ValuesIn(variantsin(cellsin)), variantname)

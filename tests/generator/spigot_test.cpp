@@ -90,14 +90,13 @@ TEST(spigot, CopiesAdvanceIndependently)
     EXPECT_EQ(head + poll(original, 9), expected);
 }
 
-TEST(spigot, ARunHoldsSixteenBytesACellInDoublesAndEightInFloats)
+TEST(spigot, ARunHoldsSixteenBytesACell)
 {
     // The reciprocals, which copies share, and the cells of the one copy
     // pidigits polls: the object it copied never makes cells of its own.
     const std::int32_t ndigits = 6000;
     const std::size_t cells = ndigits * 10 / 3;
-    const auto floatcells = static_cast<std::size_t>(generator::fastestbatchplan(cells).crossing);
-    const std::size_t bytes = 8 * floatcells + 16 * (cells - floatcells);
+    const std::size_t bytes = 16 * cells;
     const std::size_t before = allocationmeter::livebytes();
     allocationmeter::resetpeak();
     const std::string text = pidigits(ndigits);
