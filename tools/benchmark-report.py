@@ -64,25 +64,19 @@ def rate(value):
 def kerneltable(title, program, results):
     rows = [b for b in results["benchmarks"]
             if not b["name"].startswith("bound/") and b.get("run_type", "iteration") == "iteration"]
-    byname = {b["name"]: b for b in rows}
     print(f"### {title} (`{program}`)")
     print()
     print("A cell update is one pass by 10^k over one cell; pass cells are digits × cells per second, "
           "which compare runs of any k.")
     print()
-    print("| kernel | N | k | cell updates/s | of its instruction set's double bound | pass cells/s | float / double |")
-    print("| --- | --- | --- | --- | --- | --- | --- |")
+    print("| kernel | N | k | cell updates/s | of its instruction set's bound | pass cells/s |")
+    print("| --- | --- | --- | --- | --- | --- |")
     for b in rows:
         name, _, count = b["name"].partition("/")
         ofbound = f"{b['of_bound']:.0%}" if "of_bound" in b else ""
         k = f"{b['fused_passes']:.0f}" if "fused_passes" in b else "1"
         passcells = b.get("pass_cells", b["cell_updates"])
-        ratio = ""
-        if name.endswith("float"):
-            doubles = byname.get(f"{name[:-len('float')]}/{count}")
-            if doubles:
-                ratio = f"{passcells / doubles.get('pass_cells', doubles['cell_updates']):.2f}×"
-        print(f"| {name} | {count} | {k} | {rate(b['cell_updates'])} | {ofbound} | {rate(passcells)} | {ratio} |")
+        print(f"| {name} | {count} | {k} | {rate(b['cell_updates'])} | {ofbound} | {rate(passcells)} |")
     print()
 
 

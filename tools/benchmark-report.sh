@@ -2,9 +2,8 @@
 # Measures this machine and prints markdown tables: the processor and its
 # clock, every kernel's and variant's cell updates per second against the
 # bound measured in the same run and its pass cells per second (digits x
-# cells, which compare runs that fuse different numbers of passes), float
-# lanes over double ones, and the four programs' kinds against each other
-# as whole processes.
+# cells, which compare runs that fuse different numbers of passes), and
+# the four programs' kinds against each other as whole processes.
 #
 #   tools/benchmark-report.sh [--plot FILE.svg] [--runs R] [--counts "N ..."] [BUILD_DIR]
 #

@@ -9,11 +9,8 @@ measured the same way: the bound meter's loops (benchmarks/boundmeter_*.cpp,
 the arithmetic of one cell update on many independent vectors, no memory)
 run through the same model, and the fastest of its forms and vector counts
 for the kernel's instruction set is the floor. Each line gives cycles per
-cell update, the floor and the fraction floor / kernel. The float kernels
-and variants are judged against their instruction set's double floor, so
-that a fraction above 100% shows what the narrower lanes bought; their
-loop is the bias form's (the step loop of runs up to 63,947 digits). A
-benchmark tool, not a test.
+cell update, the floor and the fraction floor / kernel. A benchmark tool,
+not a test.
 
     tools/model-throughput.py            (from anywhere; needs llvm-14, g++,
                                           g++-aarch64-linux-gnu for arm64)
@@ -55,27 +52,19 @@ FLOORS = {"avx512": ["avx512"], "avx2": ["avx2"], "portable": ["portable"],
           "portable (arm64)": ["portable (arm64)"], "neon": ["neon", "portable (arm64)"]}
 
 # name, source, extra flags, function whose loop is wanted (a name within
-# its mangled one: the buffer's by its lanes, as each file has two batch
-# loops), instruction set, processors, compiler
+# its mangled one: the buffer's by its lanes), instruction set,
+# processors, compiler
 KERNELS = [
     ("buffer avx512", "buffer/kernels/avx512.cpp", ["-mavx512f"], "avx512lanes", "avx512", AVX512, GXX),
-    ("buffer avx512float", "buffer/kernels/avx512.cpp", ["-mavx512f"], "avx512floatlanes", "avx512", AVX512,
-     GXX),
     ("buffer avx2", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], "avx2lanes", "avx2", X86, GXX),
-    ("buffer avx2float", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], "avx2floatlanes", "avx2", X86, GXX),
     ("buffer portable", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable", X86, GXX),
     ("buffer neon", "buffer/kernels/neon.cpp", [], "neonlanes", "neon", ARM64, ARMGXX),
-    ("buffer neonfloat", "buffer/kernels/neon.cpp", [], "neonfloatlanes", "neon", ARM64, ARMGXX),
     ("buffer portable (arm64)", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable (arm64)",
      ARM64, ARMGXX),
     ("generator avx512", "generator/variants/avx512.cpp", ["-mavx512f"], "runavx512", "avx512", AVX512, GXX),
-    ("generator avx512float", "generator/variants/avx512.cpp", ["-mavx512f"], "runavx512float", "avx512", AVX512,
-     GXX),
     ("generator avx2", "generator/variants/avx2.cpp", ["-mavx2", "-mfma"], "runavx2", "avx2", X86, GXX),
-    ("generator avx2float", "generator/variants/avx2.cpp", ["-mavx2", "-mfma"], "runavx2float", "avx2", X86, GXX),
     ("generator portable", "generator/passbatch.cpp", [], "runportable", "portable", X86, GXX),
     ("generator neon", "generator/variants/neon.cpp", [], "runneon", "neon", ARM64, ARMGXX),
-    ("generator neonfloat", "generator/variants/neon.cpp", [], "runneonfloat", "neon", ARM64, ARMGXX),
     ("generator portable (arm64)", "generator/passbatch.cpp", [], "runportable", "portable (arm64)",
      ARM64, ARMGXX),
 ]
@@ -85,14 +74,13 @@ ITERATIONS = 200
 
 
 def lanes(line):
-    """Doubles or floats one instruction works on."""
-    single = bool(re.search(r"^\s*\w+ps\b|\.4s\b", line))
+    """Doubles one instruction works on."""
     if "zmm" in line:
-        return 16 if single else 8
+        return 8
     if "ymm" in line:
-        return 8 if single else 4
-    if re.search(r"^\s*\w+p[sd]\b.*xmm|\.2d|\.4s\b", line):
-        return 4 if single else 2
+        return 4
+    if re.search(r"^\s*\w+pd\b.*xmm|\.2d", line):
+        return 2
     return 1
 
 
