@@ -1,8 +1,8 @@
 #ifndef BUFFER_EXACTDIVISION_H
 #define BUFFER_EXACTDIVISION_H
 
-/* Exact integer division in doubles by a tabled reciprocal, for passes
-   fused k at a time.
+/* Exact integer division in doubles by a reciprocal, for passes fused k
+   at a time.
 
    k passes over a cell are one pass by 10^k: the cell afterwards is the
    one the k passes leave, and the carry it hands down is theirs combined,
@@ -13,7 +13,7 @@
 
    The quotient of x by d, given rho = 1/d rounded, is q = floor(y) for
    y = x rho + e with a bias e > 0 that depends on k. Write x = q d + r,
-   0 <= r < d, and rho = (1 + t)/d. Two forms, each with its claim:
+   0 <= r < d, and rho = (1 + t)/d. Three forms, each with its claim:
 
    Fused (one rounding: y = RN(x rho + e), an FMA instruction). rho is
    1/d rounded to nearest once, so |t| < u = 2^-53 for every d that is
@@ -46,7 +46,7 @@
    fusedbias() and fusedlargestdivisor() below compute the bias (the
    smallest power of two the claim allows) and the largest divisor from
    these inequalities, in integers counting 2^-64. For the record (fused
-   form / two roundings):
+   form / two roundings; the form rounded down is above):
 
      k   bias            largest divisor           counts served, to
      7   2^-30 / 2^-27   199,425,110 / 74,615,042  every count / 11,192,256
@@ -56,8 +56,19 @@
 
    and below 7 the two-rounding form serves every count with 6.
 
+   Rounded down (AVX-512, whose instructions may round each their own
+   way): rho = 1/d rounded up, so 0 <= t < 2^-52, and no bias. Then
+   x rho >= x/d >= q, and at r = d - 1, x rho = (q + 1 - 1/d)(1 + t) <=
+   q + 1 - 1/d + t (q + 1) < q + 1 when d (Q + 1) <= 2^52. So floor(x rho)
+   = q, and an FMA that forms x rho + 1.5 2^52 exactly and rounds it down
+   once gives 1.5 2^52 + q: in [2^52, 2^53) doubles are the integers, and
+   x rho < 2^51. Subtracting 1.5 2^52 is exact. The largest divisor is
+   2^52 / (Q + 1); that serves k = 10 to 33,777 digits, 9 to 337,770, 8 to
+   3,377,699 and 7 every count, with one rounding fewer than the floor of
+   the fused form.
+
    At cell 0 (divisor 1, reciprocal 1, below it too) y = x + e rounds to x
-   for any x below 2^53, as e < 1/2.
+   for any x below 2^53, as e < 1/2, and x + 1.5 2^52 is exact.
 
    This needs binary doubles of 53 bits or more in round-to-nearest, and
    never -ffast-math or any of its parts (reassociation would fold the
@@ -73,8 +84,9 @@
 #error "exact division needs binary doubles with at least 53 significand bits"
 #endif
 
-/* How a kernel divides: one rounding (FMA), or two (any other way). */
-enum divisionform { division_fused = 0, division_tworoundings = 1 };
+/* How a kernel divides: one rounding (FMA), two (any other way), or one
+   rounding down with the reciprocal rounded up. */
+enum divisionform { division_fused = 0, division_tworoundings = 1, division_rounddown = 2 };
 
 /* The most passes fused into one: more would serve only counts that take
    milliseconds. */
@@ -128,6 +140,9 @@ static constexpr struct fusedclaimterms fusedclaim(enum divisionform form, int32
     const uint64_t largestquotient = 2 * ((uint64_t)tenpower(k) - 1);
     const uint64_t u = (uint64_t)1 << 11; /* 2^-53 */
     struct fusedclaimterms terms = {0, 0};
+    if (form == division_rounddown) {
+        return terms; /* no bias: fusedlargestdivisor() has its bound */
+    }
     if (form == division_fused) {
         const int e = bitlength(largestquotient) - 1; /* 2^E <= Q < 2^(E+1) */
         const uint64_t halfgap = (uint64_t)1 << (e + 11); /* 2^(E-53) */
@@ -156,7 +171,11 @@ static constexpr double fusedbias(enum divisionform form, int32_t k)
 /* The largest divisor the claim covers for passes of up to k. */
 static constexpr int64_t fusedlargestdivisor(enum divisionform form, int32_t k)
 {
-    /* Fused: d <= (1 - u) / below; two roundings: d * below < 1. */
+    /* Fused: d <= (1 - u) / below; two roundings: d * below < 1; rounded
+       down: d * below <= 1. */
+    if (form == division_rounddown) {
+        return (int64_t)(((uint64_t)1 << 52) / ((uint64_t)2 * ((uint64_t)tenpower(k) - 1) + 1));
+    }
     const uint64_t one = form == division_fused ? ~(uint64_t)0 - ((uint64_t)1 << 11) + 1 : ~(uint64_t)0;
     return (int64_t)(one / fusedclaim(form, k).below);
 }

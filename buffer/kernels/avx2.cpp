@@ -22,6 +22,8 @@ struct avx2lanes {
     static vector mul(vector a, vector b) { return _mm256_mul_pd(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return _mm256_fmadd_pd(a, b, c); }
     static vector fnmadd(vector a, vector b, vector c) { return _mm256_fnmadd_pd(a, b, c); }
+    static vector divisionconstant(double bias) { return broadcast(bias); }
+    static double reciprocal(double divisor) { return 1.0 / divisor; }
     static vector quotient(vector x, vector reciprocal, vector bias)
     {
         return _mm256_floor_pd(_mm256_fmadd_pd(x, reciprocal, bias));

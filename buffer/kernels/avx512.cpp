@@ -19,10 +19,19 @@ struct avx512lanes {
     static vector mul(vector a, vector b) { return _mm512_mul_pd(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return _mm512_fmadd_pd(a, b, c); }
     static vector fnmadd(vector a, vector b, vector c) { return _mm512_fnmadd_pd(a, b, c); }
-    static vector quotient(vector x, vector reciprocal, vector bias)
+    /* The form rounded down (exactdivision.h): x rho + 1.5 2^52 rounded
+       down once is 1.5 2^52 + q, and the reciprocal is 1/d rounded up.
+       One rounding instruction fewer than a floor after the FMA. */
+    static vector divisionconstant(double) { return _mm512_set1_pd(EXACTDIVISION_ROUNDER); }
+    static vector quotient(vector x, vector reciprocal, vector rounder)
     {
-        const vector y = _mm512_fmadd_pd(x, reciprocal, bias);
-        return _mm512_roundscale_pd(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        const vector y = _mm512_fmadd_round_pd(x, reciprocal, rounder, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        return _mm512_sub_pd(y, rounder);
+    }
+    static double reciprocal(double divisor)
+    {
+        const __m128d one = _mm_set_sd(1.0);
+        return _mm_cvtsd_f64(_mm_div_round_sd(one, _mm_set_sd(divisor), _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
     }
     static vector min(vector a, vector b) { return _mm512_min_pd(a, b); }
     static vector max(vector a, vector b) { return _mm512_max_pd(a, b); }

@@ -33,7 +33,7 @@ static const struct batchvariant avx2 = {
 };
 
 static const struct batchvariant avx512 = {
-    "avx512", avx512passes, division_fused, workedout, avx512supported, runbatchavx512, divideavx512,
+    "avx512", avx512passes, division_rounddown, workedout, avx512supported, runbatchavx512, divideavx512,
 };
 #endif
 

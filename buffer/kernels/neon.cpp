@@ -20,6 +20,8 @@ struct neonlanes {
     static vector mul(vector a, vector b) { return vmulq_f64(a, b); }
     static vector fmadd(vector a, vector b, vector c) { return vfmaq_f64(c, a, b); }
     static vector fnmadd(vector a, vector b, vector c) { return vfmsq_f64(c, a, b); }
+    static vector divisionconstant(double bias) { return broadcast(bias); }
+    static double reciprocal(double divisor) { return 1.0 / divisor; }
     static vector quotient(vector x, vector reciprocal, vector bias)
     {
         return vrndmq_f64(vfmaq_f64(bias, x, reciprocal));

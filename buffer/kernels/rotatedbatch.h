@@ -42,9 +42,11 @@
 namespace {
 
 /* lanes supplies: vector, width, load, store, broadcast, add, mul, min,
-   max, fmadd, fnmadd, quotient(x, reciprocal, bias): the division with a
-   bias alone, with an FMA (exactdivision.h), rotateup(v, entering):
-   entering in lane 0, then v's lanes but its top one, and storetop(p, v).
+   max, fmadd, fnmadd, the division in its form (exactdivision.h):
+   quotient(x, reciprocal, constant), the constant for a bias
+   (divisionconstant) and the reciprocal as the form wants it rounded
+   (reciprocal(d)), rotateup(v, entering): entering in lane 0, then v's
+   lanes but its top one, and storetop(p, v).
 
    The values in flight are locals whose address never escapes, so that
    they stay in registers: a vector type may alias any double, and every
@@ -65,7 +67,8 @@ struct rotated {
     /* The constants of a batch and the ring its cells' numbers travel in. */
     struct context {
         double* cells;
-        vector zero, one, ten, bias, minusvectors, minustwicevectors;
+        /* The division's constant: its bias, or what it rounds against. */
+        vector zero, one, ten, divisionconstant, minusvectors, minustwicevectors;
         /* Without a uniform power, vector i's lanes' powers at tens + i W. */
         const double* tens;
         ringslot* ring;
@@ -81,11 +84,11 @@ struct rotated {
         }
     }
 
-    /* The reciprocal of cell `index`, rounded once as a table would hold
-       it; 1 below cell 0, where the divisor is 1. */
+    /* The reciprocal of cell `index`, rounded as the division wants it;
+       1 below cell 0, where the divisor is 1. */
     [[gnu::always_inline]] static double reciprocalat(int32_t index)
     {
-        return index >= 0 ? 1.0 / (double)(2 * index + 1) : 1.0;
+        return index >= 0 ? lanes::reciprocal((double)(2 * index + 1)) : 1.0;
     }
 
     /* n on the cells, 1 below them: n is at least 1 there and at most 0
@@ -126,7 +129,7 @@ struct rotated {
 #pragma GCC unroll 16
         for (int i = 0; i < vectors; ++i) {
             const int s = (i - k + vectors) % vectors;
-            const vector q = lanes::quotient(x[i], lanes::load(c.ring[s].reciprocal), c.bias);
+            const vector q = lanes::quotient(x[i], lanes::load(c.ring[s].reciprocal), c.divisionconstant);
             const vector remainder = lanes::fnmadd(q, lanes::load(c.ring[s].divisor), x[i]);
             if (i == 0) {
                 firstquotient = q;
@@ -233,7 +236,7 @@ void runrotatedbatch(struct spigotbatch* batch, double* carriesout, const struct
         c.zero = lanes::broadcast(0);
         c.one = lanes::broadcast(1);
         c.ten = lanes::broadcast(tens[0]);
-        c.bias = lanes::broadcast(powers->bias);
+        c.divisionconstant = lanes::divisionconstant(powers->bias);
         c.minusvectors = lanes::broadcast(-vectors);
         c.minustwicevectors = lanes::broadcast(-2 * vectors);
     };
@@ -253,7 +256,7 @@ void dividelanes(const double* x, const double* reciprocals, double* quotients, 
 {
     for (int32_t i = 0; i < count; i += lanes::width) {
         lanes::store(quotients + i,
-                     lanes::quotient(lanes::load(x + i), lanes::load(reciprocals + i), lanes::broadcast(bias)));
+                     lanes::quotient(lanes::load(x + i), lanes::load(reciprocals + i), lanes::divisionconstant(bias)));
     }
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 testsupport::fusedclaim claimof(const batchvariant* kernel, std::int32_t k)
 {
-    return {k, fusedbias(kernel->form, k), fusedlargestdivisor(kernel->form, k)};
+    return {k, fusedbias(kernel->form, k), fusedlargestdivisor(kernel->form, k), kernel->form == division_rounddown};
 }
 
 class exactdivision : public eachvariant {};

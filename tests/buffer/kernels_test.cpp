@@ -83,8 +83,7 @@ TEST(kernels, DispatchPicksTheWidestDoublesTheProcessorHasFusingWhatTheirDivisio
         if (widest.empty()) {
             continue;
         }
-        for (const auto& [n, k] : widest == "portable" ? testsupport::fusededgeswithtworoundings
-                                                       : testsupport::fusededgeswithfma) {
+        for (const auto& [n, k] : testsupport::fusededgesof(widest)) {
             const batchplan plan = fastestbatchplan(n * 10 / 3);
             EXPECT_EQ(plan.kernel->name, widest) << "N = " << n;
             EXPECT_EQ(plan.fusedpasses, k) << "N = " << n;

@@ -99,8 +99,7 @@ TEST(batchvariants, DispatchPicksTheWidestDoublesTheProcessorHasFusingWhatTheirD
         if (widest.empty()) {
             continue;
         }
-        for (const auto& [n, k] : widest == "portable" ? testsupport::fusededgeswithtworoundings
-                                                       : testsupport::fusededgeswithfma) {
+        for (const auto& [n, k] : testsupport::fusededgesof(widest)) {
             const generator::batchplan plan = generator::fastestbatchplan(n * 10 / 3);
             EXPECT_EQ(plan.variant->name, widest) << "N = " << n;
             EXPECT_EQ(plan.fusedpasses, k) << "N = " << n;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -21,12 +22,21 @@ using doubledivide = std::function<void(const double* x, const double* reciproca
                                         std::int32_t count, double bias)>;
 
 // What a division claims for passes of up to k: with its bias, every
-// quotient up to 2 (10^k - 1) exact for every divisor up to the largest.
+// quotient up to 2 (10^k - 1) exact for every divisor up to the largest,
+// given 1 / d rounded to nearest, or rounded up.
 struct fusedclaim {
     std::int32_t k;
     double bias;
     std::int64_t largestdivisor;
+    bool roundedup = false;
 };
+
+inline double reciprocalof(std::int64_t d, bool roundedup)
+{
+    const double nearest = 1.0 / static_cast<double>(d);
+    const bool below = std::fma(nearest, static_cast<double>(d), -1.0) < 0.0;
+    return roundedup && below ? std::nextafter(nearest, 2.0) : nearest;
+}
 
 // The quotients that decide a divisor: the error grows with the quotient
 // while the gap between doubles is fixed within a power of two, so the
@@ -75,7 +85,7 @@ inline std::string firstinexactdivision(const doubledivide& divide, const fusedc
             for (const std::int64_t x : {q * d - 1, q * d, q * d + d - 1}) {
                 if (x >= 0) {
                     xs.push_back(static_cast<double>(x));
-                    reciprocals.push_back(1.0 / static_cast<double>(d));
+                    reciprocals.push_back(reciprocalof(d, claim.roundedup));
                     divisors.push_back(static_cast<double>(d));
                 }
             }
