@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 // The vector variants, each in its own file built for its instruction set
 // (the build defines which exist).
@@ -11,19 +12,27 @@ namespace generator {
 
 namespace {
 
-// Rounded once: for cells 0 to count - 1.
-std::shared_ptr<const std::vector<double>> reciprocaltable(std::int32_t count)
+// For cells 0 to count - 1, rounded once to nearest, or up: where the
+// nearest lies below 1/d, r d - 1 < 0, which an FMA forms exactly enough
+// to tell.
+std::shared_ptr<const std::vector<double>> reciprocaltable(std::int32_t count, bool roundedup)
 {
     auto table = std::make_shared<std::vector<double>>(static_cast<std::size_t>(count));
     for (std::size_t j = 0; j < table->size(); ++j) {
-        (*table)[j] = 1.0 / static_cast<double>(2 * j + 1);
+        const double divisor = static_cast<double>(2 * j + 1);
+        const double nearest = 1.0 / divisor;
+        const bool below = roundedup && std::fma(nearest, divisor, -1.0) < 0.0;
+        (*table)[j] = below ? std::nextafter(nearest, 2.0) : nearest;
     }
     return table;
 }
 
 }  // namespace
 
-spigotbatch::spigotbatch(std::int32_t cellcount) : cellcount(cellcount), reciprocals(reciprocaltable(cellcount)) {}
+spigotbatch::spigotbatch(std::int32_t cellcount, fused::form division)
+    : cellcount(cellcount), reciprocals(reciprocaltable(cellcount, division == fused::form::rounddown))
+{
+}
 
 void spigotbatch::start()
 {
@@ -140,7 +149,7 @@ const std::vector<batchvariant>& batchvariants()
         {"portable", fused::form::tworoundings, always, runportable, divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
         {"avx2", withfma, avx2supported, runvectors<variants::runavx2>, variants::divideavx2},
-        {"avx512", withfma, avx512supported, runvectors<variants::runavx512>, variants::divideavx512},
+        {"avx512", fused::form::rounddown, avx512supported, runvectors<variants::runavx512>, variants::divideavx512},
 #endif
 #if defined(GENERATOR_NEON_VARIANT)
         {"neon", withfma, always, runvectors<variants::runneon>, variants::divideneon},

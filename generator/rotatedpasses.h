@@ -63,19 +63,19 @@ template <typename vector>
     return v >= one ? v : one;
 }
 
-// A division, which each variant brings: quotient(x, reciprocal, bias) is
-// floor(x / d) lane by lane, given reciprocal = 1 / d, for the values of a
-// pass. The fused claim (passbatch.h) puts y = fma(x, reciprocal, bias)
-// strictly between q and q + 1, so a floor instruction gives q. (A vector
-// floor has no portable spelling for these types, hence the variants'
-// intrinsics.)
+// A division, which each variant brings: quotient(x, reciprocal, constant)
+// is floor(x / d) lane by lane, given reciprocal = 1 / d rounded as its
+// form wants, for the values of a pass, and constant(bias) is the vector
+// it takes: the bias, or what it rounds against (the forms are in
+// passbatch.h). (A vector floor has no portable spelling for these types,
+// hence the variants' intrinsics.)
 
 // A division over arrays, for tests; count is a multiple of the width.
 template <typename vector, typename division>
 [[gnu::always_inline]] inline void dividelanes(const double* x, const double* reciprocals, double* quotients,
                                                std::int32_t count, double bias)
 {
-    const vector biases = bias - vector{};
+    const vector biases = division::constant(bias);
     for (std::int32_t i = 0; i < count; i += widthof<vector>) {
         const vector q = division::quotient(loadlanes<vector>(x + i), loadlanes<vector>(reciprocals + i), biases);
         std::memcpy(quotients + i, &q, sizeof q);
@@ -102,7 +102,8 @@ struct batch {
     std::int32_t cellcount;
     ringslot* ring;
     double discarded;
-    // What every pass multiplies a cell by, 10^k, and its division's bias.
+    // What every pass multiplies a cell by, 10^k, and its division's
+    // constant.
     double ten;
     vector bias;
 
@@ -195,7 +196,7 @@ template <typename vector, int vectors, typename division>
     }
 
     typename passbatch::ringslot ring[vectors];
-    passbatch state{cells.values, cells.reciprocals, cellcount, ring, 0.0, pass.power, pass.bias - vector{}};
+    passbatch state{cells.values, cells.reciprocals, cellcount, ring, 0.0, pass.power, division::constant(pass.bias)};
     // The ring stays in memory (L1): hidden from the compiler's scalar
     // replacement, which would shuttle it between registers and the stack.
     __asm__("" : "+r"(state.ring));

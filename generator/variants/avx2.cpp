@@ -18,6 +18,7 @@ typedef double vector __attribute__((vector_size(32)));
 // y = fma(x, reciprocal, bias), rounded once, lies strictly between q and
 // q + 1 (the fused claim, passbatch.h): its floor is q.
 struct floorinstruction {
+    static vector constant(double bias) { return vector{} + bias; }
     static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {
         return vector(_mm256_floor_pd(_mm256_fmadd_pd(__m256d(x), __m256d(reciprocal), __m256d(bias))));

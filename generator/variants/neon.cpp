@@ -17,6 +17,7 @@ typedef double vector __attribute__((vector_size(16)));
 // q + 1 (the fused claim, passbatch.h): rounded towards minus infinity, it
 // is q.
 struct floorinstruction {
+    static vector constant(double bias) { return vector{} + bias; }
     static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {
         return vector(vrndmq_f64(vfmaq_f64(float64x2_t(bias), float64x2_t(x), float64x2_t(reciprocal))));

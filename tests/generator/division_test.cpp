@@ -19,7 +19,8 @@ class divisionpervariant : public eachvariant {};
 
 testsupport::fusedclaim claimof(const generator::batchvariant& variant, std::int32_t k)
 {
-    return {k, generator::fused::bias(variant.division, k), generator::fused::largestdivisor(variant.division, k)};
+    return {k, generator::fused::bias(variant.division, k), generator::fused::largestdivisor(variant.division, k),
+            variant.division == generator::fused::form::rounddown};
 }
 
 TEST_P(divisionpervariant, HoldsItsClaimForEveryFusedPassCount)
