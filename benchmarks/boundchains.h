@@ -17,6 +17,9 @@ struct meter {
     int lanes;
     int chains;
     double (*run)(std::int64_t iterations);
+    // A meter of a kernel's shape (shapes below): the update with what a
+    // kernel does around it. Never the bound; it shows what binds.
+    bool shape = false;
 };
 
 namespace {
@@ -25,6 +28,19 @@ namespace {
 // integer below 10 d + 20 m and the arithmetic never meets a special value.
 constexpr double chainmultiplier = 1001.0;
 constexpr double chaindivisor = 2 * chainmultiplier - 1;
+
+// The quotient by a rounding of y = x * r + bias, or by a form that takes
+// x, r and its constant itself.
+template <typename vector, typename rounding>
+[[gnu::always_inline]] inline vector quotientof(const rounding& round, const vector& x, const vector& reciprocal,
+                                                const vector& bias)
+{
+    if constexpr (requires { round(x, reciprocal, bias); }) {
+        return round(x, reciprocal, bias);
+    } else {
+        return round(x * reciprocal + bias);
+    }
+}
 
 // Each step: q = round(x * r + bias), then x = 10 * (x - q * d) + q * m,
 // with round(y) = floor(x / d): the kernels' multiply by the reciprocal,
@@ -44,7 +60,7 @@ template <typename vector, int chains, typename rounding>
     for (std::int64_t n = 0; n < iterations; ++n) {
 #pragma GCC unroll 32
         for (int i = 0; i < chains; ++i) {
-            const vector q = round(x[i] * reciprocal + bias);
+            const vector q = quotientof(round, x[i], reciprocal, vector{} + bias);
             const vector remainder = x[i] - q * divisor;
             x[i] = remainder * 10.0 + q * multiplier;
         }
@@ -75,14 +91,102 @@ struct byadds {
 // For a floor instruction.
 constexpr double floorbias = 0x1p-30;
 
+// Shapes: the same update with what a kernel does around it, which the
+// bound leaves out; a kernel near its shape's rate is bound by that.
+//
+// The ring of the kernels in rotated lanes: each vector's reciprocal and
+// divisor read from its ring slot and its multiplier from the next one's,
+// in memory (L1), and one slot a step renewed: its three vectors read,
+// changed and written back, as the cells' numbers move on. No cell enters
+// or leaves, no batch fills or drains, nothing is released.
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runringchains(std::int64_t iterations, rounding round, double bias)
+{
+    struct alignas(64) ringslot {
+        vector reciprocal, divisor, multiplier;
+    };
+    ringslot ring[chains];
+    vector x[chains];
+    for (int i = 0; i < chains; ++i) {
+        x[i] = vector{} + (20.0 + i);
+        ring[i] = {vector{} + 1.0 / chaindivisor, vector{} + chaindivisor, vector{} + chainmultiplier};
+    }
+    ringslot* slots = ring;
+    const vector unchanged{};  // x + 0 is x, but no compiler may drop it
+    for (std::int64_t n = 0; n < iterations; ++n) {
+        // The ring stays in memory, as in the kernels.
+        __asm__("" : "+r"(slots));
+#pragma GCC unroll 32
+        for (int i = 0; i < chains; ++i) {
+            const vector q = quotientof(round, x[i], slots[i].reciprocal, vector{} + bias);
+            const vector remainder = x[i] - q * slots[i].divisor;
+            x[i] = remainder * 10.0 + q * slots[(i + chains - 1) % chains].multiplier;
+        }
+        ringslot& renewed = slots[n % chains];
+        renewed.reciprocal = renewed.reciprocal + unchanged;
+        renewed.divisor = renewed.divisor + unchanged;
+        renewed.multiplier = renewed.multiplier + unchanged;
+    }
+    vector sum{};
+    for (int i = 0; i < chains; ++i) {
+        sum += x[i];
+    }
+    return sum[0];
+}
+
+// The portable kernels' lanes: each works out its multiplier (a base the
+// step sets, plus its lane) and its divisor 2m - 1, and reads its cell and
+// reciprocal from arrays and writes its cell back, its carry kept beside.
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runlanechains(std::int64_t iterations, rounding round, double bias)
+{
+    constexpr int lanes = sizeof(vector) / sizeof(double);
+    vector cells[chains], reciprocals[chains], lane[chains], carry[chains];
+    for (int i = 0; i < chains; ++i) {
+        for (int l = 0; l < lanes; ++l) {
+            lane[i][l] = lanes * i + l;
+            reciprocals[i][l] = 1.0 / (2.0 * (chainmultiplier + lanes * i + l) - 1.0);
+        }
+        cells[i] = vector{} + 1.0;
+        carry[i] = vector{} + 2.0;
+    }
+    vector* cellarray = cells;
+    double base = chainmultiplier;
+    for (std::int64_t n = 0; n < iterations; ++n) {
+        // A new step: the base and the cells, as far as the compiler knows.
+        __asm__("" : "+r"(cellarray), "+r"(base));
+#pragma GCC unroll 32
+        for (int i = 0; i < chains; ++i) {
+            const vector multiplier = base + lane[i];
+            const vector divisor = multiplier + multiplier - 1.0;
+            const vector x = 10.0 * cellarray[i] + carry[i] * multiplier;
+            const vector q = quotientof(round, x, reciprocals[i], vector{} + bias);
+            cellarray[i] = x - q * divisor;
+            carry[i] = q;
+        }
+    }
+    vector sum{};
+    for (int i = 0; i < chains; ++i) {
+        sum += carry[i];
+    }
+    return sum[0];
+}
+
 }  // namespace
 
 }  // namespace boundmeter
 
 // One meter function, named for its form and its count of chains (such
-// as avx2floor8): form, vector type, rounding, bias, chains.
+// as avx2floor8): form, vector type, rounding, bias, chains; and one of a
+// shape, named for it too, with the chains that run it (runringchains,
+// runlanechains).
 #define BOUNDMETER_CHAINS(form, vector, rounding, bias, chains)                      \
     double form##chains(std::int64_t iterations)                                    \
     {                                                                               \
         return boundmeter::runchains<vector, chains>(iterations, rounding{}, bias); \
+    }
+#define BOUNDMETER_SHAPE(shape, runner, form, vector, rounding, bias, chains)            \
+    double form##shape##chains(std::int64_t iterations)                                \
+    {                                                                                  \
+        return boundmeter::runner<vector, chains>(iterations, rounding{}, bias);       \
     }

@@ -102,6 +102,9 @@ const std::pair<const meter*, double>& fastestmeter(const std::string& instructi
     const auto forms = meters().find(instructionset);
     if (forms != meters().end() && supported(instructionset)) {
         for (const meter& m : forms->second) {
+            if (m.shape) {
+                continue;
+            }
             const double rate = measure(m);
             if (rate > best.second) {
                 best = {&m, rate};

@@ -17,6 +17,7 @@ BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 12)
 BOUNDMETER_CHAINS(avx2adds, vector256, boundmeter::byadds, boundmeter::byadds::bias, 8)
 BOUNDMETER_CHAINS(avx2adds, vector256, boundmeter::byadds, boundmeter::byadds::bias, 10)
 BOUNDMETER_CHAINS(avx2adds, vector256, boundmeter::byadds, boundmeter::byadds::bias, 12)
+BOUNDMETER_SHAPE(ring, runringchains, avx2floor, vector256, floor256, boundmeter::floorbias, 16)
 
 }  // namespace
 
@@ -25,7 +26,8 @@ namespace boundmeter {
 std::vector<meter> avx2meters()
 {
     return {{"floor", 4, 8, avx2floor8},  {"floor", 4, 10, avx2floor10}, {"floor", 4, 12, avx2floor12},
-            {"adds", 4, 8, avx2adds8},    {"adds", 4, 10, avx2adds10},   {"adds", 4, 12, avx2adds12}};
+            {"adds", 4, 8, avx2adds8},    {"adds", 4, 10, avx2adds10},   {"adds", 4, 12, avx2adds12},
+            {"ring", 4, 16, avx2floorring16, true}};
 }
 
 }  // namespace boundmeter

@@ -14,12 +14,28 @@ struct floor512 {
     }
 };
 
+// The form rounded down: x r + 1.5 2^52 rounded down once, less 1.5 2^52;
+// its constant is the 1.5 2^52.
+struct rounddown512 {
+    vector512 operator()(const vector512& x, const vector512& reciprocal, const vector512& rounder) const
+    {
+        const __m512d y = _mm512_fmadd_round_pd(__m512d(x), __m512d(reciprocal), __m512d(rounder),
+                                                _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        return vector512(_mm512_sub_pd(y, __m512d(rounder)));
+    }
+};
+constexpr double rounder = 0x1.8p52;
+
 BOUNDMETER_CHAINS(avx512floor, vector512, floor512, boundmeter::floorbias, 12)
 BOUNDMETER_CHAINS(avx512floor, vector512, floor512, boundmeter::floorbias, 16)
 BOUNDMETER_CHAINS(avx512floor, vector512, floor512, boundmeter::floorbias, 24)
 BOUNDMETER_CHAINS(avx512adds, vector512, boundmeter::byadds, boundmeter::byadds::bias, 12)
 BOUNDMETER_CHAINS(avx512adds, vector512, boundmeter::byadds, boundmeter::byadds::bias, 16)
 BOUNDMETER_CHAINS(avx512adds, vector512, boundmeter::byadds, boundmeter::byadds::bias, 24)
+BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 12)
+BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 24)
+BOUNDMETER_SHAPE(ring, runringchains, avx512rounddown, vector512, rounddown512, rounder, 16)
 
 }  // namespace
 
@@ -28,7 +44,9 @@ namespace boundmeter {
 std::vector<meter> avx512meters()
 {
     return {{"floor", 8, 12, avx512floor12}, {"floor", 8, 16, avx512floor16}, {"floor", 8, 24, avx512floor24},
-            {"adds", 8, 12, avx512adds12},   {"adds", 8, 16, avx512adds16},   {"adds", 8, 24, avx512adds24}};
+            {"adds", 8, 12, avx512adds12},   {"adds", 8, 16, avx512adds16},   {"adds", 8, 24, avx512adds24},
+            {"rounddown", 8, 12, avx512rounddown12}, {"rounddown", 8, 16, avx512rounddown16},
+            {"rounddown", 8, 24, avx512rounddown24}, {"ring", 8, 16, avx512rounddownring16, true}};
 }
 
 }  // namespace boundmeter

@@ -16,6 +16,7 @@ BOUNDMETER_CHAINS(neonfloor, vector128, floor128, boundmeter::floorbias, 8)
 BOUNDMETER_CHAINS(neonfloor, vector128, floor128, boundmeter::floorbias, 12)
 BOUNDMETER_CHAINS(neonfloor, vector128, floor128, boundmeter::floorbias, 16)
 BOUNDMETER_CHAINS(neonfloor, vector128, floor128, boundmeter::floorbias, 24)
+BOUNDMETER_SHAPE(ring, runringchains, neonfloor, vector128, floor128, boundmeter::floorbias, 16)
 
 }  // namespace
 
@@ -24,7 +25,7 @@ namespace boundmeter {
 std::vector<meter> neonmeters()
 {
     return {{"floor", 2, 8, neonfloor8}, {"floor", 2, 12, neonfloor12}, {"floor", 2, 16, neonfloor16},
-            {"floor", 2, 24, neonfloor24}};
+            {"floor", 2, 24, neonfloor24}, {"ring", 2, 16, neonfloorring16, true}};
 }
 
 }  // namespace boundmeter

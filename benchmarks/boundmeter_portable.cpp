@@ -11,6 +11,7 @@ BOUNDMETER_CHAINS(portableadds, vector128, boundmeter::byadds, boundmeter::byadd
 BOUNDMETER_CHAINS(portableadds, vector128, boundmeter::byadds, boundmeter::byadds::bias, 12)
 BOUNDMETER_CHAINS(portableadds, vector128, boundmeter::byadds, boundmeter::byadds::bias, 16)
 BOUNDMETER_CHAINS(portableadds, vector128, boundmeter::byadds, boundmeter::byadds::bias, 24)
+BOUNDMETER_SHAPE(lanes, runlanechains, portableadds, vector128, boundmeter::byadds, boundmeter::byadds::bias, 16)
 
 }  // namespace
 
@@ -19,7 +20,8 @@ namespace boundmeter {
 std::vector<meter> portablemeters()
 {
     return {{"adds", 2, 8, portableadds8}, {"adds", 2, 12, portableadds12},
-            {"adds", 2, 16, portableadds16}, {"adds", 2, 24, portableadds24}};
+            {"adds", 2, 16, portableadds16}, {"adds", 2, 24, portableadds24},
+            {"lanes", 2, 16, portableaddslanes16, true}};
 }
 
 }  // namespace boundmeter
