@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 // The vector variants, each in its own file built for its instruction set
 // (the build defines which exist).
@@ -12,32 +11,28 @@ namespace generator {
 
 namespace {
 
-// For cells 0 to count - 1, rounded once to nearest, or up: where the
-// nearest lies below 1/d, r d - 1 < 0, which an FMA forms exactly enough
-// to tell.
-std::shared_ptr<const std::vector<double>> reciprocaltable(std::int32_t count, bool roundedup)
+// For cells 0 to count - 1, rounded once; 1 in the padding.
+std::shared_ptr<const std::vector<double>> reciprocaltable(std::int32_t count)
 {
-    auto table = std::make_shared<std::vector<double>>(static_cast<std::size_t>(count));
-    for (std::size_t j = 0; j < table->size(); ++j) {
-        const double divisor = static_cast<double>(2 * j + 1);
-        const double nearest = 1.0 / divisor;
-        const bool below = roundedup && std::fma(nearest, divisor, -1.0) < 0.0;
-        (*table)[j] = below ? std::nextafter(nearest, 2.0) : nearest;
+    auto table = std::make_shared<std::vector<double>>(static_cast<std::size_t>(count + 2 * batchpadding), 1.0);
+    for (std::int32_t j = 0; j < count; ++j) {
+        (*table)[static_cast<std::size_t>(batchpadding + j)] = 1.0 / (2.0 * j + 1.0);
     }
     return table;
 }
 
 }  // namespace
 
-spigotbatch::spigotbatch(std::int32_t cellcount, fused::form division)
-    : cellcount(cellcount), reciprocals(reciprocaltable(cellcount, division == fused::form::rounddown))
+spigotbatch::spigotbatch(std::int32_t cellcount, bool tabled)
+    : cellcount(cellcount), table(tabled ? reciprocaltable(cellcount) : nullptr)
 {
 }
 
 void spigotbatch::start()
 {
-    if (cells.empty()) {
-        cells.assign(static_cast<std::size_t>(cellcount), 2.0);
+    if (padded.empty()) {
+        padded.assign(static_cast<std::size_t>(cellcount + 2 * batchpadding), 0.0);
+        std::fill_n(cells(), cellcount, 2.0);
     }
 }
 
@@ -49,8 +44,8 @@ namespace {
                                         const double* lane, std::int32_t first, std::int32_t last,
                                         const fusedpass& pass)
 {
-    double* __restrict cells = state.cells.data() + bottom;
-    const double* __restrict reciprocals = state.reciprocals->data() + bottom;
+    double* __restrict cells = state.cells() + bottom;
+    const double* __restrict reciprocals = state.reciprocals() + bottom;
     const double base = bottom + 1;  // cell j's multiplier is j + 1
     for (std::int32_t k = first; k < last; ++k) {
         const double multiplier = base + lane[k];
@@ -88,7 +83,7 @@ namespace {
         passdigits[0] = static_cast<std::int8_t>(value);
     }
     if (state.cellcount > 0) {
-        state.cells[0] = static_cast<double>(q % 10);
+        state.cells()[0] = static_cast<double>(q % 10);
     }
 }
 
@@ -131,7 +126,7 @@ void divideportable(const double* x, const double* reciprocals, double* quotient
 template <variants::batch runbatch>
 void runvectors(spigotbatch& state, double* carriesout, const fusedpass& pass)
 {
-    runbatch({state.cells.data(), state.reciprocals->data(), state.cellcount}, carriesout, pass);
+    runbatch({state.cells(), state.reciprocals(), state.cellcount}, carriesout, pass);
 }
 #endif
 
@@ -146,13 +141,13 @@ const std::vector<batchvariant>& batchvariants()
 {
     [[maybe_unused]] constexpr fused::form withfma = fused::form::fused;
     static const std::vector<batchvariant> variants = {
-        {"portable", fused::form::tworoundings, always, runportable, divideportable},
+        {"portable", fused::form::tworoundings, true, always, runportable, divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", withfma, avx2supported, runvectors<variants::runavx2>, variants::divideavx2},
-        {"avx512", fused::form::rounddown, avx512supported, runvectors<variants::runavx512>, variants::divideavx512},
+        {"avx2", withfma, true, avx2supported, runvectors<variants::runavx2>, variants::divideavx2},
+        {"avx512", fused::form::rounddown, false, avx512supported, runvectors<variants::runavx512>, variants::divideavx512},
 #endif
 #if defined(GENERATOR_NEON_VARIANT)
-        {"neon", withfma, always, runvectors<variants::runneon>, variants::divideneon},
+        {"neon", withfma, true, always, runvectors<variants::runneon>, variants::divideneon},
 #endif
     };
     return variants;

@@ -170,24 +170,36 @@ constexpr std::int32_t passesfor(form how, std::int32_t cellcount)
 }  // namespace fused
 
 
+// The cells a batch may reach past either end, at most the passes a
+// vector variant keeps in flight and a step per vector: zero cells, whose
+// reciprocal is 1 below cell 0 (where divisor and multiplier are 1, which
+// passes a carry on unchanged), so that filling and draining a batch need
+// no check of the ends.
+inline constexpr std::int32_t batchpadding = 144;
+
 // The cells of one spigot, in natural order: cell j is A[j + 1], with
-// multiplier j + 1 and divisor 2j + 1. 16 bytes a cell, half of them
-// shared.
+// multiplier j + 1 and divisor 2j + 1, padded on both sides: 8 bytes a
+// cell, and 8 more, shared, for a variant that reads its reciprocals from
+// a table.
 struct spigotbatch {
-    // With the reciprocals rounded as the division wants them.
-    spigotbatch(std::int32_t cellcount, fused::form division);
+    spigotbatch(std::int32_t cellcount, bool tabled);
 
     // Makes the cells, every one 2, if no pass has run yet.
     void start();
+
+    // Cell 0, and its reciprocal (null without a table), with the padding
+    // around them.
+    double* cells() { return padded.data() + batchpadding; }
+    const double* reciprocals() const { return table ? table->data() + batchpadding : nullptr; }
 
     std::int32_t cellcount;
     // Empty until the first pass, as until then every cell is 2, so a
     // copy taken before it (pidigits polls one) costs no cells of its
     // own, and a run holds one set of cells however it was copied.
-    std::vector<double> cells;
-    // 1 / (2j + 1), rounded to nearest, or up for the form rounded down,
-    // for each cell; never changes, so copies share it.
-    std::shared_ptr<const std::vector<double>> reciprocals;
+    std::vector<double> padded;
+    // 1 / (2j + 1) rounded, for each cell; never changes, so copies
+    // share it.
+    std::shared_ptr<const std::vector<double>> table;
 };
 
 // What every pass of a batch multiplies its cells by, 10^k, and the bias
@@ -202,6 +214,9 @@ struct batchvariant {
     const char* name;
     // How it divides, which bounds the passes it fuses.
     fused::form division;
+    // Whether it reads the reciprocals from a table rather than working
+    // them out as cells enter.
+    bool tabled;
     bool (*supported)();
     // Runs batchpasses passes over the cells, each by pass.power, and
     // stores in carriesout[p] the carry pass p hands out of cell 0.

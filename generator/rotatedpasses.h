@@ -67,7 +67,8 @@ template <typename vector>
 // is floor(x / d) lane by lane, given reciprocal = 1 / d rounded as its
 // form wants, for the values of a pass, and constant(bias) is the vector
 // it takes: the bias, or what it rounds against (the forms are in
-// passbatch.h). (A vector floor has no portable spelling for these types,
+// passbatch.h). With `tabled` it reads the reciprocals from the spigot's
+// table; otherwise reciprocal(d) works one out, as a cell enters. (A vector floor has no portable spelling for these types,
 // hence the variants' intrinsics.)
 
 // A division over arrays, for tests; count is a multiple of the width.
@@ -82,11 +83,6 @@ template <typename vector, typename division>
     }
 }
 
-// Which ends of the cell array a chunk of steps may pass: above the top
-// (while the last pass has not reached the cells, its cell leaves nowhere)
-// or below cell 0 (the cells entering are zero, the numbers that come with
-// them clamp at 1, and at the last steps the cell leaving is outside too).
-enum class edges { none, top, bottom, both };
 
 template <typename vector, int vectors, typename division>
 struct batch {
@@ -97,32 +93,24 @@ struct batch {
         vector reciprocal, multiplier, divisor;
     };
 
+    // Padded on both sides (passbatch.h): the steps that reach past an end
+    // meet zero cells, and below cell 0 reciprocals of 1.
+    static constexpr bool tabled = division::tabled;
     double* __restrict cells;
     const double* __restrict reciprocals;
-    std::int32_t cellcount;
     ringslot* ring;
-    double discarded;
     // What every pass multiplies a cell by, 10^k, and its division's
     // constant.
     double ten;
     vector bias;
 
-    // Zero above the top cell; below cell 0, zero with every number 1,
-    // which passes a carry on unchanged. Both read a real cell whatever j
-    // is, so that the value is selected rather than branched around.
-    bool iscell(std::int32_t j) const
-    {
-        return static_cast<std::uint32_t>(j) < static_cast<std::uint32_t>(cellcount);
-    }
-    double cellat(std::int32_t j) const
-    {
-        const double value = cells[std::clamp(j, 0, cellcount - 1)];
-        return iscell(j) ? value : 0.0;
-    }
     double reciprocalat(std::int32_t j) const
     {
-        const double value = reciprocals[std::clamp(j, 0, cellcount - 1)];
-        return iscell(j) ? value : 1.0;
+        if constexpr (tabled) {
+            return reciprocals[j];
+        } else {
+            return j >= 0 ? division::reciprocal(2.0 * j + 1.0) : 1.0;
+        }
     }
 
     // Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V.
@@ -130,7 +118,9 @@ struct batch {
     // multiplier, and leaves what it divides at the next, formed from the
     // remainder vector i - 1 has just left and vector i's own quotient: so
     // only one vector per pass group waits in registers between steps.
-    template <edges at, int k>
+    // belowzero: the cells entering reach below cell 0, and the numbers
+    // that come with them clamp at 1.
+    template <bool belowzero, int k>
     [[gnu::always_inline]] void step(std::int32_t bottom, vector* x)
     {
         vector left{}, firstquotient{};
@@ -148,21 +138,13 @@ struct batch {
             }
             left = remainder;
         }
-        // Vector V - 1's top lane is the last pass's: that cell is final.
+        // Vector V - 1's top lane is the last pass's: that cell is final
+        // (in the padding, a zero stays zero).
         const int out = (vectors - 1 - k + vectors) % vectors;
-        const std::int32_t top = bottom + passes - 1;
-        // Outside the cells it goes to `discarded`: an address selected
-        // rather than a branch, so that the step stays one block.
-        // Near either end the leaving cell may be outside (above the top, or
-        // below cell 0 at the last steps); only below cell 0 do cells enter
-        // from outside.
-        constexpr bool belowzero = at == edges::bottom || at == edges::both;
-        double* const leaving = at == edges::none || iscell(top) ? cells + top : &discarded;
-        *leaving = left[width - 1];
-        const vector entered = shiftup(left, belowzero ? cellat(bottom - 1) : cells[bottom - 1]);
+        cells[bottom + passes - 1] = left[width - 1];
+        const vector entered = shiftup(left, cells[bottom - 1]);
         ringslot& renewed = ring[out];
-        renewed.reciprocal =
-            shiftup(renewed.reciprocal, belowzero ? reciprocalat(bottom - 1) : reciprocals[bottom - 1]);
+        renewed.reciprocal = shiftup(renewed.reciprocal, reciprocalat(bottom - 1));
         // The slot's cells are now V lower; below cell 0 (only while
         // draining) numbers clamped at 1 stay 1.
         renewed.multiplier = renewed.multiplier - double(vectors);
@@ -174,10 +156,10 @@ struct batch {
         x[0] = entered * ten + firstquotient * renewed.multiplier;
     }
 
-    template <edges at, int... k>
+    template <bool belowzero, int... k>
     [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* x, std::integer_sequence<int, k...>)
     {
-        (step<at, k>(bottom - k, x), ...);
+        (step<belowzero, k>(bottom - k, x), ...);
     }
 };
 
@@ -196,7 +178,8 @@ template <typename vector, int vectors, typename division>
     }
 
     typename passbatch::ringslot ring[vectors];
-    passbatch state{cells.values, cells.reciprocals, cellcount, ring, 0.0, pass.power, division::constant(pass.bias)};
+    static_assert(passes + vectors <= batchpadding, "a batch reaches past the padding");
+    passbatch state{cells.values, cells.reciprocals, ring, pass.power, division::constant(pass.bias)};
     // The ring stays in memory (L1): hidden from the compiler's scalar
     // replacement, which would shuttle it between registers and the stack.
     __asm__("" : "+r"(state.ring));
@@ -209,31 +192,22 @@ template <typename vector, int vectors, typename division>
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
             const std::int32_t j = bottom + vectors * l + i;
-            x[i][l] = state.ten * state.cellat(j);
+            x[i][l] = state.ten * cells.values[j];
             ring[i].reciprocal[l] = state.reciprocalat(j);
             ring[i].multiplier[l] = j >= 0 ? j + 1 : 1;
             ring[i].divisor[l] = j >= 0 ? 2 * j + 1 : 1;
         }
     }
     // Every pass is below cell 0 after cellcount + P - 1 steps; the steps
-    // past that, to a whole number of chunks, pass the carries on. A chunk
-    // checks only the ends it may pass: the top while the last pass is
-    // above the cells, cell 0 once the cells entering reach below it. Once
-    // the last pass is on the cells it stays there.
+    // past that, to a whole number of chunks, pass the carries on. Only
+    // the chunks whose entering cells reach below cell 0 clamp numbers.
     const auto chunk = std::make_integer_sequence<int, vectors>();
     std::int32_t steps = cellcount + passes - 1;
-    for (; steps > 0 && bottom > cellcount - passes; steps -= vectors, bottom -= vectors) {
-        if (bottom - vectors >= 0) {
-            state.template unrolled<edges::top>(bottom, x, chunk);
-        } else {
-            state.template unrolled<edges::both>(bottom, x, chunk);
-        }
-    }
     for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
-        state.template unrolled<edges::none>(bottom, x, chunk);
+        state.template unrolled<false>(bottom, x, chunk);
     }
     for (; steps > 0; steps -= vectors, bottom -= vectors) {
-        state.template unrolled<edges::bottom>(bottom, x, chunk);
+        state.template unrolled<true>(bottom, x, chunk);
     }
     // Every pass has left cell 0 by now, and below it x is 10^k * 0 +
     // carry * 1: each pass's carry.

@@ -18,7 +18,7 @@ spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
 }
 
 spigot::spigot(std::int32_t ndigits, const batchplan& plan)
-    : remainders(cellcount(ndigits), plan.variant->division), ndigits(ndigits), plan(plan),
+    : remainders(cellcount(ndigits), plan.variant->tabled), ndigits(ndigits), plan(plan),
       rawtaken(batchpasses * plan.fusedpasses)
 {
 }

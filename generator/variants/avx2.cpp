@@ -18,6 +18,7 @@ typedef double vector __attribute__((vector_size(32)));
 // y = fma(x, reciprocal, bias), rounded once, lies strictly between q and
 // q + 1 (the fused claim, passbatch.h): its floor is q.
 struct floorinstruction {
+    static constexpr bool tabled = true;
     static vector constant(double bias) { return vector{} + bias; }
     static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {

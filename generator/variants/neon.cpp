@@ -17,6 +17,7 @@ typedef double vector __attribute__((vector_size(16)));
 // q + 1 (the fused claim, passbatch.h): rounded towards minus infinity, it
 // is q.
 struct floorinstruction {
+    static constexpr bool tabled = true;
     static vector constant(double bias) { return vector{} + bias; }
     static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {

@@ -13,7 +13,9 @@
 
 namespace generator::variants {
 
-// count cells from cell 0, and their reciprocals.
+// count cells from cell 0, and their reciprocals (null for a variant that
+// works them out), each padded by batchpadding on both sides
+// (passbatch.h).
 struct cells {
     double* values;
     const double* reciprocals;
