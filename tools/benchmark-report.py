@@ -15,11 +15,13 @@ import subprocess
 import sys
 from pathlib import Path
 
-# The largest count each number of fused passes serves with a division by
-# FMA (x86-64 with AVX2 and FMA, every arm64) and with two roundings (any
-# other processor): past it a run fuses one pass fewer.
-FUSED_EDGES = {True: ((29519, 10), (325759, 9), (3366534, 8)),
-               False: ((10972, 10), (159957, 9), (1343337, 8), (11192256, 7))}
+# The largest count each number of fused passes serves with each division:
+# rounded down (x86-64 with AVX-512), by FMA (AVX2 with FMA, every arm64)
+# and with two roundings (any other processor); past it a run fuses one
+# pass fewer.
+FUSED_EDGES = {"rounded down": ((33777, 10), (337770, 9), (3377699, 8)),
+               "by FMA": ((29519, 10), (325759, 9), (3366534, 8)),
+               "with two roundings": ((10972, 10), (159957, 9), (1343337, 8), (11192256, 7))}
 PROGRAMS = ("pi_buffer_discard", "pi_generator_discard")
 
 
@@ -36,11 +38,14 @@ def cpuinfo():
     return fields
 
 
-def hasfma(info):
+def divisionof(info):
+    """How the kernel the programs pick here divides."""
     flags = info.get("flags", "").split()
-    if "avx2" in flags and "fma" in flags:
-        return True
-    return os.uname().machine in ("aarch64", "arm64")
+    if "avx512f" in flags:
+        return "rounded down"
+    if ("avx2" in flags and "fma" in flags) or os.uname().machine in ("aarch64", "arm64"):
+        return "by FMA"
+    return "with two roundings"
 
 
 def compilerof(bindir):
@@ -61,22 +66,55 @@ def rate(value):
     return f"{value / 1e6:.3g} M"
 
 
+SHAPES = ("ring", "lanes")
+
+
+def shapesof(results):
+    """Each instruction set's shape meter (what its kernels do around the
+    update: the ring of the rotated lanes, or the portable lanes): its
+    name, rate and share of the bound, measured in the same run."""
+    shapes = {}
+    for b in results["benchmarks"]:
+        parts = b["name"].split("/")
+        if len(parts) == 4 and parts[0] == "bound" and parts[2] in SHAPES and "of_bound" in b:
+            shapes[parts[1]] = (parts[2], b["cell_updates"], b["of_bound"])
+    return shapes
+
+
+def shapetable(results):
+    print("### What binds: each kernel's shape beside the bound")
+    print()
+    print("The bound is one update's arithmetic on independent vectors in registers. A shape is the same "
+          "update with what the kernels do around it: the ring of the rotated lanes (three loads an "
+          "update from L1, a slot renewed a step), or the portable lanes (each works out its multiplier "
+          "and divisor, and reads and writes its cell through arrays). No batch fills or drains, "
+          "nothing is released.")
+    print()
+    print("| instruction set | shape | cell updates/s | of the bound |")
+    print("| --- | --- | --- | --- |")
+    for name, (shape, rateof, ofbound) in sorted(shapesof(results).items()):
+        print(f"| {name} | {shape} | {rate(rateof)} | {ofbound:.0%} |")
+    print()
+
+
 def kerneltable(title, program, results):
     rows = [b for b in results["benchmarks"]
             if not b["name"].startswith("bound/") and b.get("run_type", "iteration") == "iteration"]
+    shapes = shapesof(results)
     print(f"### {title} (`{program}`)")
     print()
     print("A cell update is one pass by 10^k over one cell; pass cells are digits × cells per second, "
           "which compare runs of any k.")
     print()
-    print("| kernel | N | k | cell updates/s | of its instruction set's bound | pass cells/s |")
-    print("| --- | --- | --- | --- | --- | --- |")
+    print("| kernel | N | k | cell updates/s | of its instruction set's bound | of its shape | pass cells/s |")
+    print("| --- | --- | --- | --- | --- | --- | --- |")
     for b in rows:
         name, _, count = b["name"].partition("/")
         ofbound = f"{b['of_bound']:.0%}" if "of_bound" in b else ""
+        ofshape = f"{b['of_bound'] / shapes[name][2]:.0%}" if "of_bound" in b and name in shapes else ""
         k = f"{b['fused_passes']:.0f}" if "fused_passes" in b else "1"
         passcells = b.get("pass_cells", b["cell_updates"])
-        print(f"| {name} | {count} | {k} | {rate(b['cell_updates'])} | {ofbound} | {rate(passcells)} |")
+        print(f"| {name} | {count} | {k} | {rate(b['cell_updates'])} | {ofbound} | {ofshape} | {rate(passcells)} |")
     print()
 
 
@@ -100,10 +138,10 @@ def wholeprocesses(bindir, runs, counts):
     return {key: statistics.median(value) for key, value in times.items()}
 
 
-def plotsvg(path, counts, medians, withfma):
+def plotsvg(path, counts, medians, division):
     data = "\n".join(f"{n} {medians[(PROGRAMS[0], n)]} {medians[(PROGRAMS[1], n)]}" for n in counts)
     leave = ""
-    for last, k in FUSED_EDGES[withfma]:
+    for last, k in FUSED_EDGES[division]:
         if counts[0] <= last < counts[-1]:
             edge = last + 0.5
             leave += (f"set arrow from {edge}, graph 0 to {edge}, graph 1 nohead dashtype 2\n"
@@ -132,7 +170,7 @@ def main():
     generator = json.loads(Path(work, "generator.json").read_text())
     info = cpuinfo()
     context = buffer["context"]
-    withfma = hasfma(info)
+    division = divisionof(info)
 
     name = info.get("model name", os.uname().machine)
     family, model = info.get("cpu family"), info.get("model")
@@ -150,10 +188,10 @@ def main():
     if bounds:
         print("- bounds measured in this run, cell updates/s: " +
               ", ".join(f"{s} {v:.3g} G" for s, v in bounds))
-    edges = ", ".join(f"k = {k} to {last:,} digits" for last, k in FUSED_EDGES[withfma])
-    print(f"- passes fused ({'division by FMA' if withfma else 'division with two roundings'}): {edges}, "
-          f"{FUSED_EDGES[withfma][-1][1] - 1} above")
+    edges = ", ".join(f"k = {k} to {last:,} digits" for last, k in FUSED_EDGES[division])
+    print(f"- passes fused (division {division}): {edges}, {FUSED_EDGES[division][-1][1] - 1} above")
     print()
+    shapetable(buffer)
     kerneltable("Buffer kernels", "buffer_benchmark", buffer)
     kerneltable("Generator variants", "generator_benchmark", generator)
 
@@ -168,7 +206,7 @@ def main():
         print(f"| {n:,} | {b:.3f} s | {g:.3f} s | {ratio} |")
     print()
     if plot:
-        plotsvg(plot, counts, medians, withfma)
+        plotsvg(plot, counts, medians, division)
         print(f"The plot is in {plot}.", file=sys.stderr)
 
 

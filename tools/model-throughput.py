@@ -37,7 +37,7 @@ ARMGXX = "aarch64-linux-gnu-g++"
 # and the meter functions (a form and a vector count each) with their lanes.
 METERS = {
     "avx512": ("benchmarks/boundmeter_avx512.cpp", ["-mavx512f"], GXX,
-               [("avx512%s%d" % (f, k), 8) for f in ("floor", "adds") for k in (12, 16, 24)]),
+               [("avx512%s%d" % (f, k), 8) for f in ("floor", "adds", "rounddown") for k in (12, 16, 24)]),
     "avx2": ("benchmarks/boundmeter_avx2.cpp", ["-mavx2", "-mfma"], GXX,
              [("avx2%s%d" % (f, k), 4) for f in ("floor", "adds") for k in (8, 10, 12)]),
     "portable": ("benchmarks/boundmeter_portable.cpp", [], GXX,
