@@ -72,9 +72,10 @@ inline constexpr std::int32_t batchpasses = 256;
 // bias() is the smallest power of two the claim allows, largestdivisor()
 // the largest divisor it then covers, both worked out below from these
 // inequalities in integers that count 2^-64. For k = 7, 8, 9, 10 the fused
-// form covers every count, 3,366,534, 325,759 and 29,519 digits; the other
-// 11,192,256, 1,343,337, 159,957 and 10,972, and k = 6 every count. At
-// cell 0 and below (divisor 1, reciprocal 1) y = x + e rounds to x.
+// form covers every count, 3,366,534, 325,759 and 29,519 digits; two
+// roundings 11,192,256, 1,343,337, 159,957 and 10,972, and k = 6 every
+// count. At cell 0 and below (divisor 1, reciprocal 1) y = x + e rounds
+// to x, and x + 1.5 2^52 is exact.
 // This needs binary doubles of at least 53 bits and no -ffast-math.
 namespace fused {
 
