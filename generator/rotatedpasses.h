@@ -19,7 +19,6 @@
 // which passes the carry leaving it on unchanged to the end (cell 0's own
 // numbers are already 1).
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -172,11 +171,6 @@ template <typename vector, int vectors, typename division>
     constexpr int width = passbatch::width;
     constexpr std::int32_t passes = passbatch::passes;
     const std::int32_t cellcount = cells.count;
-    if (cellcount == 0) {
-        std::fill(carries, carries + passes, 0.0);
-        return;
-    }
-
     typename passbatch::ringslot ring[vectors];
     static_assert(passes + vectors <= batchpadding, "a batch reaches past the padding");
     passbatch state{cells.values, cells.reciprocals, ring, pass.power, division::constant(pass.bias)};
