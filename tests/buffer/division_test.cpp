@@ -1,7 +1,7 @@
 // The kernels' exact division by a reciprocal, at the edges of its claim
-// for passes fused k at a time: the deciding dividends of the smallest
-// divisors and the largest each k covers, and of the largest divisor of
-// each run the plan gives that k.
+// for passes fused k at a time: the deciding dividends of the divisors
+// that decide each k, and of the largest divisor of each run the plan
+// gives that k.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -38,7 +38,7 @@ TEST_P(exactdivision, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCount)
         const std::int32_t cellcount = n * 10 / 3;
         const batchplan plan = planwith(GetParam(), cellcount);
         EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(GetParam(), plan.fusedpasses),
-                                                    2 * cellcount - 1, 2 * cellcount - 1),
+                                                    {2 * cellcount - 1}),
                   "")
             << "N = " << n;
         EXPECT_LE(2 * cellcount - 1, fusedlargestdivisor(GetParam()->form, plan.fusedpasses)) << "N = " << n;

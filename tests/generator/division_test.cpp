@@ -1,7 +1,7 @@
 // Each variant's exact division by a reciprocal, at the edges of its claim
-// for passes fused k at a time: the deciding dividends of the smallest
-// divisors and the largest each k covers, and of the largest divisor of
-// each run the plan gives that k.
+// for passes fused k at a time: the deciding dividends of the divisors
+// that decide each k, and of the largest divisor of each run the plan
+// gives that k.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -36,8 +36,7 @@ TEST_P(divisionpervariant, IsExactForTheLargestDivisorOfEachRunAtThePlansPassCou
         const std::int32_t n = edge.first;
         const std::int32_t cellcount = n * 10 / 3;
         const std::int32_t k = generator::planwith(*GetParam(), cellcount).fusedpasses;
-        EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(*GetParam(), k), 2 * cellcount - 1,
-                                                    2 * cellcount - 1),
+        EXPECT_EQ(testsupport::firstinexactdivision(GetParam()->divide, claimof(*GetParam(), k), {2 * cellcount - 1}),
                   "")
             << "N = " << n;
         EXPECT_LE(2 * cellcount - 1, generator::fused::largestdivisor(GetParam()->division, k)) << "N = " << n;
