@@ -187,13 +187,19 @@ TEST_P(everyprogram, RunningOutOfMemoryAnywhereIsReported)
     if (testsupport::addresssanitized || !programpaths::emulator.empty()) {
         GTEST_SKIP() << "an address-space cap cannot bind the program alone here";
     }
-    // Every cap from one too small to load the program up to the first that
-    // lets both runs through: whatever allocation fails, the run either
-    // succeeds or says so, with nothing on standard output and FILE as it was.
+    // Every cap from the first under which the program loads (a program
+    // the kernel cannot map dies of SIGSEGV in exec, so it shows its usage
+    // first) up to the first that lets both runs through: whatever
+    // allocation fails, the run either succeeds or says so, with nothing on
+    // standard output and FILE as it was.
     const std::string file = scratch.path("out.txt");
     const std::string text = run({"1000"}).out;
+    unsigned long long loads = 1ull << 20;
+    for (runoptions capped; capped.addressspacelimit = loads, run({}, capped).status != 1; loads += 16ull << 10) {
+        ASSERT_LE(loads, 64ull << 20) << "no cap lets the program show its usage";
+    }
     bool succeeded = false;
-    for (unsigned long long cap = 1ull << 20; cap <= 64ull << 20 && !succeeded; cap += 16ull << 10) {
+    for (unsigned long long cap = loads; cap <= 64ull << 20 && !succeeded; cap += 16ull << 10) {
         writefile(file, "old\n");
         runoptions capped;
         capped.addressspacelimit = cap;
