@@ -16,29 +16,39 @@
 
 namespace {
 
-// Updates by passes of k at a time, in whole batches, the N + 1 characters
-// wanting at least N passes; pass cells are digits x cells, which compare
-// runs of any k.
+// Updates by the passes a spigot runs for the N + 1 characters; pass cells
+// are digits x cells, which compare runs of any k.
 void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter::stopwatch& watch,
-                 const std::string& instructionset = "", std::int64_t fusedpasses = 1)
+                 const std::string& instructionset = "", std::int64_t fusedpasses = 1, std::int64_t passes = 0)
 {
-    const std::int64_t batchdigits = generator::batchpasses * fusedpasses;
-    const std::int64_t passes = instructionset.empty() ? ndigits
-                                                       : (ndigits + batchdigits - 1) / batchdigits * generator::batchpasses;
     const double cells = static_cast<double>(ndigits * 10 / 3);
-    boundmeter::setcounters(state, static_cast<double>(passes) * cells, watch.seconds(), instructionset,
-                            static_cast<double>(ndigits) * cells);
+    boundmeter::setcounters(state, static_cast<double>(instructionset.empty() ? ndigits : passes) * cells,
+                            watch.seconds(), instructionset, static_cast<double>(ndigits) * cells);
     state.counters["fused_passes"] = static_cast<double>(fusedpasses);
 }
 
 template <typename generatortype>
-std::string poll(generatortype digits, std::int32_t ndigits)
+std::string poll(generatortype& digits, std::int32_t ndigits)
 {
     std::string text(static_cast<std::size_t>(ndigits) + 1, '\0');
     for (char& c : text) {
         c = digits.nextdigit();
     }
     return text;
+}
+
+template <typename generatortype>
+std::string poll(generatortype&& digits, std::int32_t ndigits)
+{
+    return poll(digits, ndigits);
+}
+
+// The passes a spigot by the plan runs for N + 1 characters.
+std::int64_t passesrun(const generator::batchplan& plan, std::int32_t ndigits)
+{
+    generator::spigot digits(ndigits, plan);
+    poll(digits, ndigits);
+    return digits.digitsrun() / plan.fusedpasses;
 }
 
 void pidigits(benchmark::State& state)
@@ -49,7 +59,7 @@ void pidigits(benchmark::State& state)
         benchmark::DoNotOptimize(generator::pidigits(n));
     }
     const generator::batchplan plan = generator::fastestbatchplan(n * 10 / 3);
-    setcellrate(state, n, watch, plan.variant->name, plan.fusedpasses);
+    setcellrate(state, n, watch, plan.variant->name, plan.fusedpasses, passesrun(plan, n));
 }
 
 void variant(benchmark::State& state, const generator::batchvariant* variant)
@@ -59,7 +69,8 @@ void variant(benchmark::State& state, const generator::batchvariant* variant)
     for (auto _ : state) {
         benchmark::DoNotOptimize(poll(generator::spigot(n, *variant), n));
     }
-    setcellrate(state, n, watch, variant->name, generator::planwith(*variant, n * 10 / 3).fusedpasses);
+    const generator::batchplan plan = generator::planwith(*variant, n * 10 / 3);
+    setcellrate(state, n, watch, variant->name, plan.fusedpasses, passesrun(plan, n));
 }
 
 void onepassloop(benchmark::State& state)

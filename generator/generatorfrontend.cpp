@@ -1,5 +1,6 @@
 #include "generatorfrontend.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -69,10 +70,14 @@ int buildtext(int argc, char** argv, std::ostream& err, std::string& text)
     }
     // From here a signal that ends the run tidies up first.
     cleanuponsignals();
-    // The text has count + 1 characters, each costing about one pass.
-    // The line goes with `progress`, before anything else is written.
-    progressline progress(*count, *count + 1, err, standarderroristerminal());
-    text = pidigits(*count, [&progress](std::int32_t made) { progress.report(made); });
+    // The text has count + 1 characters, each costing a pass; the work is
+    // the passes run. The line goes with `progress`, before anything else
+    // is written.
+    const std::int32_t total = *count + 1;
+    progressline progress(*count, total, err, standarderroristerminal());
+    text = pidigits(*count, [&progress, total](std::int64_t done) {
+        progress.report(static_cast<std::int32_t>(std::min<std::int64_t>(done, total)));
+    });
     return exitsuccess;
 }
 

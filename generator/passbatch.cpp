@@ -31,8 +31,11 @@ spigotbatch::spigotbatch(std::int32_t cellcount, bool tabled)
 void spigotbatch::start()
 {
     if (padded.empty()) {
-        padded.assign(static_cast<std::size_t>(cellcount + 2 * batchpadding), 0.0);
-        std::fill_n(cells(), cellcount, 2.0);
+        // One sweep over the memory: at the largest count making the cells
+        // takes longer than a batch.
+        padded.assign(static_cast<std::size_t>(cellcount + 2 * batchpadding), 2.0);
+        std::fill_n(padded.begin(), batchpadding, 0.0);
+        std::fill_n(padded.end() - batchpadding, batchpadding, 0.0);
     }
 }
 
@@ -68,12 +71,12 @@ namespace {
 // sum and the count of digits, whichever digits made the sum up. So the
 // value is split into any k digits of 0 to 10 worth as much: its decimal
 // digits, the first taking what exceeds 9.
-[[gnu::always_inline]] inline void takedigits(spigotbatch& state, const double* carry, std::int32_t fusedpasses,
-                                              std::int8_t* digits)
+[[gnu::always_inline]] inline void takedigits(spigotbatch& state, const double* carry, std::int32_t passes,
+                                              std::int32_t fusedpasses, std::int8_t* digits)
 {
     const std::int64_t power = fused::power(fusedpasses);
     std::int64_t q = 0;
-    for (std::int32_t p = 0; p < batchpasses; ++p) {
+    for (std::int32_t p = 0; p < passes; ++p) {
         q = power * (q % 10) + static_cast<std::int64_t>(carry[p]);
         std::int64_t value = q / 10;
         std::int8_t* const passdigits = digits + p * fusedpasses;
@@ -87,12 +90,16 @@ namespace {
     }
 }
 
-// The portable batch, plain loops the compiler vectorizes as it can.
+// The portable batch, plain loops the compiler vectorizes as it can. Its
+// rate hardly depends on how many passes a batch runs (32, 64 and 256 ran
+// alike): the fewest keep a batch at the largest count under a second.
+constexpr std::int32_t portablepasses = 32;
+
 void runportable(spigotbatch& state, double* carriesout, const fusedpass& pass)
 {
-    std::array<double, batchpasses> lane{};
-    std::array<double, batchpasses> carry{};
-    for (std::int32_t k = 0; k < batchpasses; ++k) {
+    std::array<double, portablepasses> lane{};
+    std::array<double, portablepasses> carry{};
+    for (std::int32_t k = 0; k < portablepasses; ++k) {
         lane[k] = k;
     }
     const std::int32_t cellcount = state.cellcount;
@@ -100,14 +107,14 @@ void runportable(spigotbatch& state, double* carriesout, const fusedpass& pass)
     // it has not started (its carry is still 0), below cell 0 it is done.
     // In between, every pass has a cell, and the step's bounds are fixed.
     std::int32_t bottom = cellcount - 1;
-    for (; bottom > -batchpasses && bottom > cellcount - batchpasses; --bottom) {
+    for (; bottom > -portablepasses && bottom > cellcount - portablepasses; --bottom) {
         step(state, bottom, carry.data(), lane.data(), std::max(0, -bottom), cellcount - bottom, pass);
     }
     for (; bottom >= 0; --bottom) {
-        step(state, bottom, carry.data(), lane.data(), 0, batchpasses, pass);
+        step(state, bottom, carry.data(), lane.data(), 0, portablepasses, pass);
     }
-    for (; bottom > -batchpasses; --bottom) {
-        step(state, bottom, carry.data(), lane.data(), -bottom, std::min(batchpasses, cellcount - bottom), pass);
+    for (; bottom > -portablepasses; --bottom) {
+        step(state, bottom, carry.data(), lane.data(), -bottom, std::min(portablepasses, cellcount - bottom), pass);
     }
     std::copy(carry.begin(), carry.end(), carriesout);
 }
@@ -141,13 +148,14 @@ const std::vector<batchvariant>& batchvariants()
 {
     [[maybe_unused]] constexpr fused::form withfma = fused::form::fused;
     static const std::vector<batchvariant> variants = {
-        {"portable", fused::form::tworoundings, true, always, runportable, divideportable},
+        {"portable", fused::form::tworoundings, true, always, portablepasses, runportable, divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", withfma, true, avx2supported, runvectors<variants::runavx2>, variants::divideavx2},
-        {"avx512", fused::form::rounddown, false, avx512supported, runvectors<variants::runavx512>, variants::divideavx512},
+        {"avx2", withfma, true, avx2supported, variants::avx2passes, runvectors<variants::runavx2>, variants::divideavx2},
+        {"avx512", fused::form::rounddown, false, avx512supported, variants::avx512passes,
+         runvectors<variants::runavx512>, variants::divideavx512},
 #endif
 #if defined(GENERATOR_NEON_VARIANT)
-        {"neon", withfma, true, always, runvectors<variants::runneon>, variants::divideneon},
+        {"neon", withfma, true, always, variants::neonpasses, runvectors<variants::runneon>, variants::divideneon},
 #endif
     };
     return variants;
@@ -171,7 +179,7 @@ void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits)
                             fused::bias(plan.variant->division, plan.fusedpasses)};
     std::array<double, batchpasses> carries;
     plan.variant->run(cells, carries.data(), pass);
-    takedigits(cells, carries.data(), plan.fusedpasses, digits);
+    takedigits(cells, carries.data(), plan.variant->passes, plan.fusedpasses, digits);
 }
 
 }  // namespace generator

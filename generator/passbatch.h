@@ -13,10 +13,12 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 
 // The generator's passes, run many at a time ahead of demand.
 //
-// A batch runs `batchpasses` passes together, pass k + 1 one cell behind
-// pass k: at each step the passes work on neighbouring cells, each with
-// its own carry, so their carry chains are independent and fill vector
-// lanes. The portable variant is plain loops the compiler vectorizes; the
+// A batch runs its variant's passes together (a few dozen to 128), pass
+// k + 1 one cell behind pass k: at each step the passes work on
+// neighbouring cells, each with its own carry, so their carry chains are
+// independent and fill vector lanes. A spigot runs one batch at a time, so
+// it runs no more than a batch of passes past what its text needs, and a
+// batch at the largest count takes under a second. The portable variant is plain loops the compiler vectorizes; the
 // vector variants (variants/) keep the passes in rotated lanes
 // (rotatedpasses.h).
 // Cells and carries are doubles holding integers (every value of a pass is
@@ -24,7 +26,8 @@ static_assert(FLT_RADIX == 2 && DBL_MANT_DIG >= 53, "exactdivide needs 53-bit bi
 // and each division is a multiply by the cell's reciprocal (fused below).
 namespace generator {
 
-inline constexpr std::int32_t batchpasses = 256;
+// The most passes any variant's batch runs.
+inline constexpr std::int32_t batchpasses = 128;
 
 // Passes fused k at a time, and the division that makes them exact.
 //
@@ -219,7 +222,10 @@ struct batchvariant {
     // them out as cells enter.
     bool tabled;
     bool (*supported)();
-    // Runs batchpasses passes over the cells, each by pass.power, and
+    // The passes each batch runs, at most batchpasses: the lanes of all
+    // the vectors it keeps in flight.
+    std::int32_t passes;
+    // Runs that many passes over the cells, each by pass.power, and
     // stores in carriesout[p] the carry pass p hands out of cell 0.
     void (*run)(spigotbatch& cells, double* carriesout, const fusedpass& pass);
     // The variant's exact division on its own, for tests: quotients[i] =
@@ -248,7 +254,7 @@ batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int
 // its widest instruction set's variant, fusing as many passes as it may.
 batchplan fastestbatchplan(std::int32_t cellcount);
 
-// One batch by the plan: the raw digits of its batchpasses passes, each
+// One batch by the plan: the raw digits of its variant's passes, each
 // fusedpasses of them, 0 to 10, in digits.
 void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits);
 

@@ -8,17 +8,21 @@ namespace generator {
 
 std::string pidigits(std::int32_t ndigits) { return pidigits(ndigits, nullptr); }
 
-std::string pidigits(std::int32_t ndigits, const std::function<void(std::int32_t)>& afterdigit)
+std::string pidigits(std::int32_t ndigits, const std::function<void(std::int64_t)>& onwork)
 {
     spigot digits(ndigits);
     std::string text;
     text.resize(static_cast<std::size_t>(ndigits) + 1);
     // The fill polls a copy taken here; `digits` itself is never advanced.
-    std::int32_t made = 0;
-    std::generate(text.begin(), text.end(), [polled = digits, &made, &afterdigit]() mutable {
+    std::int64_t reported = -1;
+    std::generate(text.begin(), text.end(), [polled = digits, &reported, &onwork]() mutable {
+        if (onwork && reported < 0) {
+            polled.makecells();
+            onwork(reported = 0);
+        }
         const char digit = polled.nextdigit();
-        if (afterdigit) {
-            afterdigit(++made);
+        if (onwork && polled.digitsrun() != reported) {
+            onwork(reported = polled.digitsrun());
         }
         return digit;
     });

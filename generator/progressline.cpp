@@ -51,7 +51,7 @@ double progressline::steadyseconds()
 progressline::progressline(std::int32_t ndigits, std::int32_t total, std::ostream& terminal,
                            bool enabled, clock now)
     : ndigits(ndigits), total(total), terminal(terminal), enabled(enabled), now(std::move(now)),
-      started(enabled ? this->now() : 0.0)
+      started(enabled ? this->now() : 0.0), workstarted(started)
 {
 }
 
@@ -64,10 +64,14 @@ void progressline::report(std::int32_t done)
         return;
     }
     const double time = now();
+    if (done == 0) {
+        workstarted = time;
+        return;
+    }
     if (lastdrawn < 0.0 ? time - started < delay : time - lastdrawn < interval) {
         return;
     }
-    draw(progresstext(ndigits, done, total, time - started));
+    draw(progresstext(ndigits, done, total, time - workstarted));
     lastdrawn = time;
 }
 

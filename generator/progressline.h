@@ -36,6 +36,8 @@ public:
     progressline(const progressline&) = delete;
     progressline& operator=(const progressline&) = delete;
 
+    // `done` units so far; 0 when the work starts, so that setting up
+    // (making the cells) does not count in the rate the time left follows.
     void report(std::int32_t done);
     // Call before anything else is written to the terminal.
     void erase();
@@ -53,6 +55,7 @@ private:
     bool enabled;
     clock now;
     double started;
+    double workstarted;
     double lastdrawn = -1.0;
     std::size_t shownlength = 0;
 };

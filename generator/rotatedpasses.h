@@ -212,17 +212,13 @@ template <typename vector, int vectors, typename division>
     }
 }
 
-// A whole batch: the rotated passes run one group of V W after another
-// until batchpasses passes are done, each by pass.power, the carry pass p
-// hands out of cell 0 going to carries[p].
+// A whole batch: V W passes, each by pass.power, the carry pass p hands
+// out of cell 0 going to carries[p].
 template <typename vector, int vectors, typename division>
 [[gnu::always_inline]] inline void runbatch(const variants::cells& cells, double* carries, const fusedpass& pass)
 {
-    constexpr std::int32_t passes = vectors * widthof<vector>;
-    static_assert(batchpasses % passes == 0);
-    for (std::int32_t first = 0; first < batchpasses; first += passes) {
-        runpasses<vector, vectors, division>(cells, carries + first, pass);
-    }
+    static_assert(vectors * widthof<vector> <= batchpasses);
+    runpasses<vector, vectors, division>(cells, carries, pass);
 }
 
 }  // namespace generator::rotated

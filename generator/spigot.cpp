@@ -19,15 +19,16 @@ spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
 
 spigot::spigot(std::int32_t ndigits, const batchplan& plan)
     : remainders(cellcount(ndigits), plan.variant->tabled), ndigits(ndigits), plan(plan),
-      rawtaken(batchpasses * plan.fusedpasses)
+      rawtaken(plan.variant->passes * plan.fusedpasses)
 {
 }
 
 std::int32_t spigot::nextrawdigit()
 {
-    if (rawtaken == batchpasses * plan.fusedpasses) {
+    if (rawtaken == plan.variant->passes * plan.fusedpasses) {
         remainders.start();
         runbatch(plan, remainders, rawdigits.data());
+        passesrun += plan.variant->passes;
         rawtaken = 0;
     }
     return rawdigits[rawtaken++];

@@ -13,7 +13,8 @@ namespace generator {
 //
 // Passes run a batch at a time, ahead of demand (passbatch.h); their raw
 // digits wait here for the calls that release them. Passes beyond those the
-// text needs change only cells that nothing reads again.
+// text needs change only cells that nothing reads again, and are fewer
+// than a batch's.
 class spigot {
 public:
     explicit spigot(std::int32_t ndigits);
@@ -23,6 +24,14 @@ public:
     spigot(std::int32_t ndigits, const batchplan& plan);
 
     char nextdigit();
+
+    // Makes the cells now rather than at the first pass: at large counts
+    // that takes a while, which a caller timing the passes leaves out.
+    void makecells() { remainders.start(); }
+
+    // The digits' worth of passes run so far (a pass fusing k counts k):
+    // the work done, which costs the same for every pass.
+    std::int64_t digitsrun() const { return std::int64_t{passesrun} * plan.fusedpasses; }
 
 private:
     // The next pass's raw digit, 0 to 10.
@@ -36,10 +45,11 @@ private:
     // come out as nines or, after a carry (10), as zeros.
     std::int32_t carry = 0;
     batchplan plan;
-    // A batch's raw digits, fusedpasses to a pass: batchpasses *
+    // A batch's raw digits, fusedpasses to a pass: the variant's passes *
     // plan.fusedpasses of them.
     std::array<std::int8_t, batchpasses * fused::mostpasses> rawdigits{};
     std::int32_t rawtaken;  // all taken: the next needs a batch
+    std::int32_t passesrun = 0;
 };
 
 }  // namespace generator

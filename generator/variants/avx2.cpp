@@ -1,5 +1,5 @@
-// The AVX2 variant, with FMA: sixteen vectors of four passes, four times
-// over for a batch. A step's chain (multiply-add, floor,
+// The AVX2 variant, with FMA: sixteen vectors of four passes, 64 a batch.
+// A step's chain (multiply-add, floor,
 // multiply-subtract, multiply-add) is about 15 cycles, which eight vectors leave uncovered on
 // a processor with two FMA pipes; the x values then spill from the sixteen
 // registers, but the spills run beside the arithmetic. Built with -mavx2
@@ -30,6 +30,7 @@ struct floorinstruction {
 
 void runavx2(const cells& cells, double* carries, const fusedpass& pass)
 {
+    static_assert(avx2passes == 16 * 4);
     rotated::runbatch<vector, 16, floorinstruction>(cells, carries, pass);
 }
 

@@ -1,5 +1,4 @@
-// The AVX-512 variant: sixteen vectors of eight passes, twice over for a
-// batch.
+// The AVX-512 variant: sixteen vectors of eight passes, 128 a batch.
 // A step's chain is about 15 cycles: twelve independent vectors cover only
 // 92% of what two FMA pipes allow (the bound meter shows it), sixteen all
 // of it. Built with -mavx512f for this file alone.
@@ -39,6 +38,7 @@ struct roundingdown {
 
 void runavx512(const cells& cells, double* carries, const fusedpass& pass)
 {
+    static_assert(avx512passes == 16 * 8);
     rotated::runbatch<vector, 16, roundingdown>(cells, carries, pass);
 }
 

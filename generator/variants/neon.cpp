@@ -1,5 +1,5 @@
 // The arm64 variant, on the NEON every arm64 processor has: sixteen
-// vectors of two passes, eight times over for a batch, to cover a step's
+// vectors of two passes, 32 a batch, to cover a step's
 // chain (about 15 cycles) with up to four FMA pipes, within the 32
 // registers.
 #include <arm_neon.h>
@@ -29,6 +29,7 @@ struct floorinstruction {
 
 void runneon(const cells& cells, double* carries, const fusedpass& pass)
 {
+    static_assert(neonpasses == 16 * 2);
     rotated::runbatch<vector, 16, floorinstruction>(cells, carries, pass);
 }
 

@@ -4,8 +4,8 @@
 
 // The generator's vector variants, each in a file of its own built for its
 // instruction set (the x86 ones are chosen at run time, passbatch.cpp; NEON
-// is on every arm64 processor). Each runs a whole batch of batchpasses
-// passes over the cells in rotated lanes (rotatedpasses.h), the carry pass
+// is on every arm64 processor). Each runs a whole batch of its passes
+// (sixteen vectors' lanes) over the cells in rotated lanes (rotatedpasses.h), the carry pass
 // p hands out of cell 0 going to carries[p], and has its division on its
 // own, for tests: quotients[i] = floor(x[i] / d) given reciprocals[i] =
 // 1 / d.
@@ -23,6 +23,10 @@ struct cells {
 };
 
 using batch = void (*)(const cells& cells, double* carries, const fusedpass& pass);
+
+inline constexpr std::int32_t avx2passes = 16 * 4;
+inline constexpr std::int32_t avx512passes = 16 * 8;
+inline constexpr std::int32_t neonpasses = 16 * 2;
 
 void runavx2(const cells& cells, double* carries, const fusedpass& pass);
 void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);

@@ -55,3 +55,21 @@ TEST(progressline, DisabledDrawsNothing)
     line.erase();
     EXPECT_EQ(terminal.str(), "");
 }
+
+TEST(progressline, TimeLeftOfASteadyRunFollowsThePassesNotTheSetUp)
+{
+    // Ten seconds making the cells, then a unit of work a second: every
+    // line foretells the same end, 100 s after the work started.
+    double now = 0.0;
+    std::ostringstream terminal;
+    progressline line(100, 100, terminal, true, [&] { return now; });
+    now = 10.0;
+    line.report(0);
+    for (std::int32_t done = 1; done < 100; ++done) {
+        now = 10.0 + done;
+        terminal.str("");
+        line.report(done);
+        const std::string left = "about " + std::to_string(100 - done) + " s left";
+        EXPECT_NE(terminal.str().find(left), std::string::npos) << "after " << done << ": " << terminal.str();
+    }
+}

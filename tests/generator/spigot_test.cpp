@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "allocationmeter.h"
 #include "pidigits.h"
@@ -110,4 +111,21 @@ TEST(spigot, MatchesThePlainLoopForLargerCounts)
     for (const int n : {1500, 2718, 3000}) {
         ASSERT_EQ(pidigits(n), plainloop::lazytext(n)) << "N = " << n;
     }
+}
+
+TEST(spigot, TellsTheWorkDoneWhenThePassesStartAndAfterEachBatchNeverAhead)
+{
+    // Whole batches of the plan's passes and no more than the text needs:
+    // 0, then a batch's digits' worth more each time, to the batch that
+    // covers the N + 1 characters (a count where no nines end the text).
+    const std::int32_t ndigits = 3000;
+    const generator::batchplan plan = generator::fastestbatchplan(ndigits * 10 / 3);
+    const std::int64_t batch = std::int64_t{plan.variant->passes} * plan.fusedpasses;
+    std::vector<std::int64_t> told;
+    EXPECT_EQ(pidigits(ndigits, [&told](std::int64_t done) { told.push_back(done); }), pidigits(ndigits));
+    std::vector<std::int64_t> expected;
+    for (std::int64_t done = 0; done < ndigits + 1 + batch; done += batch) {
+        expected.push_back(done);
+    }
+    EXPECT_EQ(told, expected);
 }

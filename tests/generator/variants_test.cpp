@@ -13,7 +13,6 @@
 #include "fusededges.h"
 #include "widestvectors.h"
 
-using generator::batchpasses;
 using generator::batchvariant;
 
 namespace {
@@ -82,7 +81,7 @@ TEST_P(textpervariant, MatchesTheOnePassSpigotAroundBatchesAndForLargerCounts)
     for (const std::int32_t batches : testsupport::emulated() ? std::vector<std::int32_t>{8}
                                                               : std::vector<std::int32_t>{8, 20}) {
         for (const std::int32_t offset : {-1, 0, 1}) {
-            counts.push_back(batches * batchpasses + offset);
+            counts.push_back(batches * GetParam()->passes + offset);
         }
     }
     for (const std::int32_t n : counts) {
