@@ -15,6 +15,9 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
     if (!openbatch(&batch, cellcount, plan->kernel->tabled)) {
         return computepi_outofmemory;
     }
+    if (observer != NULL) {
+        observer->afterbatch(observer->context, 0);
+    }
     struct releasestate state;
     startrelease(&state);
     /* N spigot passes as passes by 10^k, and the last N mod k as one pass

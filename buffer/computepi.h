@@ -16,7 +16,9 @@ enum computepiresult {
    nothing, when its working memory cannot be allocated. */
 int computepi(int32_t ndigits, char* buffer);
 
-/* Told, after each batch of passes, how many passes have run so far. */
+/* Told how far the passes have come: with 0 once the cells are made and
+   the passes start, then after each batch with the digits' worth of
+   passes run so far. */
 struct passobserver {
     void (*afterbatch)(void* context, int32_t passesdone);
     void* context;

@@ -53,6 +53,7 @@ void startprogress(struct progressline* progress, int32_t total)
     progress->enabled = isatty(STDERR_FILENO);
     progress->total = total;
     progress->started = progress->enabled ? monotonicseconds() : 0.0;
+    progress->workstarted = progress->started;
     progress->lastdrawn = -1.0;
     progress->shownlength = 0;
 }
@@ -90,11 +91,15 @@ void reportprogress(struct progressline* progress, int32_t done)
         return;
     }
     const double now = monotonicseconds();
+    if (done == 0) {
+        progress->workstarted = now;
+        return;
+    }
     if (!progressdue(progress->started, progress->lastdrawn, now)) {
         return;
     }
     char text[96];
-    const size_t length = progresstext(text, sizeof text, done, progress->total, now - progress->started);
+    const size_t length = progresstext(text, sizeof text, done, progress->total, now - progress->workstarted);
     drawline(progress, text, length);
     progress->lastdrawn = now;
 }

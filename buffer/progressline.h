@@ -21,6 +21,7 @@ struct progressline {
     int enabled;          /* standard error is a terminal */
     int32_t total;        /* passes the run makes */
     double started;       /* seconds on the monotonic clock */
+    double workstarted;   /* when the passes started, which the rate counts from */
     double lastdrawn;     /* when the line was last drawn, or -1 */
     size_t shownlength;   /* characters on the line now, 0 when erased */
 };
@@ -35,7 +36,9 @@ int progressdue(double started, double lastdrawn, double now);
 
 void startprogress(struct progressline* progress, int32_t total);
 
-/* After each batch of passes: redraws the line when it is due. */
+/* After each batch of passes: redraws the line when it is due. With 0
+   done, before the first: the work starts now, and setting it up (making
+   the cells) does not count in the rate the time left follows. */
 void reportprogress(struct progressline* progress, int32_t done);
 
 /* Erases the line if it shows. Call before writing anything else. */
