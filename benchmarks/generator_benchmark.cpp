@@ -27,20 +27,15 @@ void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter
     state.counters["fused_passes"] = static_cast<double>(fusedpasses);
 }
 
+// Takes a generator by reference, temporaries too.
 template <typename generatortype>
-std::string poll(generatortype& digits, std::int32_t ndigits)
+std::string poll(generatortype&& digits, std::int32_t ndigits)
 {
     std::string text(static_cast<std::size_t>(ndigits) + 1, '\0');
     for (char& c : text) {
         c = digits.nextdigit();
     }
     return text;
-}
-
-template <typename generatortype>
-std::string poll(generatortype&& digits, std::int32_t ndigits)
-{
-    return poll(digits, ndigits);
 }
 
 // The passes a spigot by the plan runs for N + 1 characters.

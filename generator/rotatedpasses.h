@@ -162,16 +162,17 @@ struct batch {
     }
 };
 
-// Runs `passes` passes over the cells, the carry pass p hands out of cell
-// 0 going to carries[p].
+// A whole batch: V W passes over the cells, each by pass.power, the carry
+// pass p hands out of cell 0 going to carries[p].
 template <typename vector, int vectors, typename division>
-[[gnu::always_inline]] inline void runpasses(const variants::cells& cells, double* carries, const fusedpass& pass)
+[[gnu::always_inline]] inline void runbatch(const variants::cells& cells, double* carries, const fusedpass& pass)
 {
     typedef batch<vector, vectors, division> passbatch;
     constexpr int width = passbatch::width;
     constexpr std::int32_t passes = passbatch::passes;
     const std::int32_t cellcount = cells.count;
     typename passbatch::ringslot ring[vectors];
+    static_assert(passes <= batchpasses, "a batch runs more passes than a spigot keeps digits for");
     static_assert(passes + vectors <= batchpadding, "a batch reaches past the padding");
     passbatch state{cells.values, cells.reciprocals, ring, pass.power, division::constant(pass.bias)};
     // The ring stays in memory (L1): hidden from the compiler's scalar
@@ -210,15 +211,6 @@ template <typename vector, int vectors, typename division>
             carries[vectors * l + i] = x[i][l];
         }
     }
-}
-
-// A whole batch: V W passes, each by pass.power, the carry pass p hands
-// out of cell 0 going to carries[p].
-template <typename vector, int vectors, typename division>
-[[gnu::always_inline]] inline void runbatch(const variants::cells& cells, double* carries, const fusedpass& pass)
-{
-    static_assert(vectors * widthof<vector> <= batchpasses);
-    runpasses<vector, vectors, division>(cells, carries, pass);
 }
 
 }  // namespace generator::rotated

@@ -30,8 +30,7 @@ struct floorinstruction {
 
 void runavx2(const cells& cells, double* carries, const fusedpass& pass)
 {
-    static_assert(avx2passes == 16 * 4);
-    rotated::runbatch<vector, 16, floorinstruction>(cells, carries, pass);
+    rotated::runbatch<vector, avx2passes / rotated::widthof<vector>, floorinstruction>(cells, carries, pass);
 }
 
 void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)

@@ -38,8 +38,7 @@ struct roundingdown {
 
 void runavx512(const cells& cells, double* carries, const fusedpass& pass)
 {
-    static_assert(avx512passes == 16 * 8);
-    rotated::runbatch<vector, 16, roundingdown>(cells, carries, pass);
+    rotated::runbatch<vector, avx512passes / rotated::widthof<vector>, roundingdown>(cells, carries, pass);
 }
 
 void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)

@@ -29,8 +29,7 @@ struct floorinstruction {
 
 void runneon(const cells& cells, double* carries, const fusedpass& pass)
 {
-    static_assert(neonpasses == 16 * 2);
-    rotated::runbatch<vector, 16, floorinstruction>(cells, carries, pass);
+    rotated::runbatch<vector, neonpasses / rotated::widthof<vector>, floorinstruction>(cells, carries, pass);
 }
 
 void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)

@@ -24,6 +24,7 @@ struct cells {
 
 using batch = void (*)(const cells& cells, double* carries, const fusedpass& pass);
 
+// The passes each variant's batch runs: sixteen vectors of its lanes.
 inline constexpr std::int32_t avx2passes = 16 * 4;
 inline constexpr std::int32_t avx512passes = 16 * 8;
 inline constexpr std::int32_t neonpasses = 16 * 2;

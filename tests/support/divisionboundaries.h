@@ -118,11 +118,12 @@ inline std::string firstinexactdivision(const doubledivide& divide, const fusedc
     };
     for (std::size_t i = 0; i < divisors.size(); ++i) {
         const std::int64_t d = divisors[i];
+        const double reciprocal = reciprocalof(d, claim.roundedup);
         for (const std::int64_t q : quotients) {
             for (const std::int64_t x : {q * d - 1, q * d, q * d + d - 1}) {
                 if (x >= 0) {
                     xs.push_back(static_cast<double>(x));
-                    reciprocals.push_back(reciprocalof(d, claim.roundedup));
+                    reciprocals.push_back(reciprocal);
                     divisorsof.push_back(static_cast<double>(d));
                 }
             }
