@@ -36,6 +36,7 @@ BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 12)
 BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 16)
 BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 24)
 BOUNDMETER_SHAPE(ring, runringchains, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_SHAPE(ringoftwo, runtwonumberringchains, avx512rounddown, vector512, rounddown512, rounder, 16)
 
 }  // namespace
 
@@ -46,7 +47,8 @@ std::vector<meter> avx512meters()
     return {{"floor", 8, 12, avx512floor12}, {"floor", 8, 16, avx512floor16}, {"floor", 8, 24, avx512floor24},
             {"adds", 8, 12, avx512adds12},   {"adds", 8, 16, avx512adds16},   {"adds", 8, 24, avx512adds24},
             {"rounddown", 8, 12, avx512rounddown12}, {"rounddown", 8, 16, avx512rounddown16},
-            {"rounddown", 8, 24, avx512rounddown24}, {"ring", 8, 16, avx512rounddownring16, true}};
+            {"rounddown", 8, 24, avx512rounddown24}, {"ring", 8, 16, avx512rounddownring16, true},
+            {"ringoftwo", 8, 16, avx512rounddownringoftwo16, true}};
 }
 
 }  // namespace boundmeter

@@ -67,7 +67,10 @@ template <typename vector>
 // form wants, for the values of a pass, and constant(bias) is the vector
 // it takes: the bias, or what it rounds against (the forms are in
 // passbatch.h). With `tabled` it reads the reciprocals from the spigot's
-// table; otherwise reciprocal(d) works one out, as a cell enters. (A vector floor has no portable spelling for these types,
+// table; otherwise reciprocals(d) works out a vector of them, for the V
+// cells that enter in a chunk of V steps at its start: V / W vector
+// divisions beside V^2 vector updates, where a scalar one in every step
+// cost about 5%. (A vector floor has no portable spelling for these types,
 // hence the variants' intrinsics.)
 
 // A division over arrays, for tests; count is a multiple of the width.
@@ -87,6 +90,7 @@ template <typename vector, int vectors, typename division>
 struct batch {
     static constexpr int width = widthof<vector>;
     static constexpr std::int32_t passes = vectors * width;
+    static_assert(vectors % width == 0, "a chunk's entering cells fill whole vectors");
 
     struct ringslot {
         vector reciprocal, multiplier, divisor;
@@ -103,13 +107,15 @@ struct batch {
     double ten;
     vector bias;
 
-    double reciprocalat(std::int32_t j) const
+    // The reciprocals of cells top, top - 1, ..., top - W + 1: of their
+    // divisors 2j + 1, or 1 below cell 0.
+    static vector reciprocalsdown(std::int32_t top)
     {
-        if constexpr (tabled) {
-            return reciprocals[j];
-        } else {
-            return j >= 0 ? division::reciprocal(2.0 * j + 1.0) : 1.0;
+        vector divisors;
+        for (int l = 0; l < width; ++l) {
+            divisors[l] = 2.0 * (top - l) + 1.0;
         }
+        return division::reciprocals(oneifbelow(divisors));
     }
 
     // Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V.
@@ -120,7 +126,7 @@ struct batch {
     // belowzero: the cells entering reach below cell 0, and the numbers
     // that come with them clamp at 1.
     template <bool belowzero, int k>
-    [[gnu::always_inline]] void step(std::int32_t bottom, vector* x)
+    [[gnu::always_inline]] void step(std::int32_t bottom, vector* x, double enteringreciprocal)
     {
         vector left{}, firstquotient{};
 #pragma GCC unroll 16
@@ -143,7 +149,7 @@ struct batch {
         cells[bottom + passes - 1] = left[width - 1];
         const vector entered = shiftup(left, cells[bottom - 1]);
         ringslot& renewed = ring[out];
-        renewed.reciprocal = shiftup(renewed.reciprocal, reciprocalat(bottom - 1));
+        renewed.reciprocal = shiftup(renewed.reciprocal, enteringreciprocal);
         // The slot's cells are now V lower; below cell 0 (only while
         // draining) numbers clamped at 1 stay 1.
         renewed.multiplier = renewed.multiplier - double(vectors);
@@ -158,7 +164,17 @@ struct batch {
     template <bool belowzero, int... k>
     [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* x, std::integer_sequence<int, k...>)
     {
-        (step<belowzero, k>(bottom - k, x), ...);
+        // Step k takes in cell bottom - k - 1.
+        if constexpr (tabled) {
+            (step<belowzero, k>(bottom - k, x, reciprocals[bottom - k - 1]), ...);
+        } else {
+            alignas(64) double entering[vectors];
+            for (int v = 0; v < vectors; v += width) {
+                const vector some = reciprocalsdown(bottom - 1 - v);
+                std::memcpy(entering + v, &some, sizeof some);
+            }
+            (step<belowzero, k>(bottom - k, x, entering[k]), ...);
+        }
     }
 };
 
@@ -188,9 +204,14 @@ template <typename vector, int vectors, typename division>
         for (int l = 0; l < width; ++l) {
             const std::int32_t j = bottom + vectors * l + i;
             x[i][l] = state.ten * cells.values[j];
-            ring[i].reciprocal[l] = state.reciprocalat(j);
             ring[i].multiplier[l] = j >= 0 ? j + 1 : 1;
             ring[i].divisor[l] = j >= 0 ? 2 * j + 1 : 1;
+            if constexpr (passbatch::tabled) {
+                ring[i].reciprocal[l] = cells.reciprocals[j];
+            }
+        }
+        if constexpr (!passbatch::tabled) {
+            ring[i].reciprocal = division::reciprocals(ring[i].divisor);
         }
     }
     // Every pass is below cell 0 after cellcount + P - 1 steps; the steps

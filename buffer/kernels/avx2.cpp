@@ -23,7 +23,7 @@ struct avx2lanes {
     static vector fmadd(vector a, vector b, vector c) { return _mm256_fmadd_pd(a, b, c); }
     static vector fnmadd(vector a, vector b, vector c) { return _mm256_fnmadd_pd(a, b, c); }
     static vector divisionconstant(double bias) { return broadcast(bias); }
-    static double reciprocal(double divisor) { return 1.0 / divisor; }
+    static vector reciprocals(vector divisors) { return _mm256_div_pd(_mm256_set1_pd(1.0), divisors); }
     static vector quotient(vector x, vector reciprocal, vector bias)
     {
         return _mm256_floor_pd(_mm256_fmadd_pd(x, reciprocal, bias));

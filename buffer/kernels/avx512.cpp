@@ -28,10 +28,9 @@ struct avx512lanes {
         const vector y = _mm512_fmadd_round_pd(x, reciprocal, rounder, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
         return _mm512_sub_pd(y, rounder);
     }
-    static double reciprocal(double divisor)
+    static vector reciprocals(vector divisors)
     {
-        const __m128d one = _mm_set_sd(1.0);
-        return _mm_cvtsd_f64(_mm_div_round_sd(one, _mm_set_sd(divisor), _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
+        return _mm512_div_round_pd(_mm512_set1_pd(1.0), divisors, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
     }
     static vector min(vector a, vector b) { return _mm512_min_pd(a, b); }
     static vector max(vector a, vector b) { return _mm512_max_pd(a, b); }

@@ -21,7 +21,7 @@ struct neonlanes {
     static vector fmadd(vector a, vector b, vector c) { return vfmaq_f64(c, a, b); }
     static vector fnmadd(vector a, vector b, vector c) { return vfmsq_f64(c, a, b); }
     static vector divisionconstant(double bias) { return broadcast(bias); }
-    static double reciprocal(double divisor) { return 1.0 / divisor; }
+    static vector reciprocals(vector divisors) { return vdivq_f64(vdupq_n_f64(1.0), divisors); }
     static vector quotient(vector x, vector reciprocal, vector bias)
     {
         return vrndmq_f64(vfmaq_f64(bias, x, reciprocal));

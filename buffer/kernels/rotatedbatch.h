@@ -16,9 +16,11 @@
    and divisor travel with it: a ring of V slots per kind, one slot
    replaced per step. Unrolled V steps at a time, every slot a cell or a
    ring entry sits in is known when compiling, and nothing is moved that
-   is not a cell entering or leaving. The reciprocal of the one cell that
-   enters per step is worked out then (a scalar division beside V vector
-   updates), so memory is the cells alone: 8 bytes a cell.
+   is not a cell entering or leaving. The reciprocals of the V cells that
+   enter in a chunk of V steps are worked out at its start, V / W vector
+   divisions beside V^2 vector updates (a scalar division in every step
+   cost about 5% where two FMA pipes bind), so memory is the cells alone:
+   8 bytes a cell.
 
    Pass p multiplies by powers[p] = 10^k, running k spigot passes in one
    (exactdivision.h). A batch whose passes all multiply alike keeps the
@@ -44,9 +46,9 @@ namespace {
 /* lanes supplies: vector, width, load, store, broadcast, add, mul, min,
    max, fmadd, fnmadd, the division in its form (exactdivision.h):
    quotient(x, reciprocal, constant), the constant for a bias
-   (divisionconstant) and the reciprocal as the form wants it rounded
-   (reciprocal(d)), rotateup(v, entering): entering in lane 0, then v's
-   lanes but its top one, and storetop(p, v).
+   (divisionconstant) and the reciprocals of a vector of divisors, each
+   rounded as the form wants it (reciprocals(d)), rotateup(v, entering):
+   entering in lane 0, then v's lanes but its top one, and storetop(p, v).
 
    The values in flight are locals whose address never escapes, so that
    they stay in registers: a vector type may alias any double, and every
@@ -57,6 +59,7 @@ template <typename lanes, int vectors, bool uniform>
 struct rotated {
     typedef typename lanes::vector vector;
     enum { width = lanes::width, passes = vectors * width };
+    static_assert(vectors % width == 0, "a chunk's entering cells fill whole vectors");
 
     struct alignas(64) ringslot {
         double reciprocal[width];
@@ -69,6 +72,8 @@ struct rotated {
         double* cells;
         /* The division's constant: its bias, or what it rounds against. */
         vector zero, one, ten, divisionconstant, minusvectors, minustwicevectors;
+        /* 0, -2, ..., -2 (W - 1): the divisors of W cells down from one. */
+        vector minustwicelanes;
         /* Without a uniform power, vector i's lanes' powers at tens + i W. */
         const double* tens;
         ringslot* ring;
@@ -84,11 +89,13 @@ struct rotated {
         }
     }
 
-    /* The reciprocal of cell `index`, rounded as the division wants it;
-       1 below cell 0, where the divisor is 1. */
-    [[gnu::always_inline]] static double reciprocalat(int32_t index)
+    /* The reciprocals of cells top, top - 1, ..., top - W + 1 (of their
+       divisors 2j + 1, or 1 below cell 0), rounded as the division wants
+       them. */
+    [[gnu::always_inline]] static vector reciprocalsdown(const context& c, int32_t top)
     {
-        return index >= 0 ? lanes::reciprocal((double)(2 * index + 1)) : 1.0;
+        const vector divisors = lanes::add(lanes::broadcast(2.0 * top + 1), c.minustwicelanes);
+        return lanes::reciprocals(lanes::max(divisors, c.one));
     }
 
     /* n on the cells, 1 below them: n is at least 1 there and at most 0
@@ -123,7 +130,7 @@ struct rotated {
        vector's cell and carry never wait in registers between steps, only
        one x per vector does. */
     template <bool clamp, int k>
-    [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* x)
+    [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* x, double enteringreciprocal)
     {
         vector left, firstquotient;
 #pragma GCC unroll 16
@@ -146,7 +153,7 @@ struct rotated {
         lanes::storetop(c.cells + bottom + passes - 1, left);
         const vector entered = lanes::rotateup(left, c.cells[bottom - 1]);
         lanes::store(c.ring[out].reciprocal,
-                     lanes::rotateup(lanes::load(c.ring[out].reciprocal), reciprocalat(bottom - 1)));
+                     lanes::rotateup(lanes::load(c.ring[out].reciprocal), enteringreciprocal));
         lowernumbers<clamp>(c, out);
         x[0] = lanes::fmadd(entered, tenof(c, 0), lanes::mul(firstquotient, lanes::load(c.ring[out].multiplier)));
     }
@@ -155,7 +162,12 @@ struct rotated {
     [[gnu::always_inline]] static void unrolled(context& c, int32_t bottom, vector* x,
                                                 std::integer_sequence<int, k...>)
     {
-        (step<clamp, k>(c, bottom - k, x), ...);
+        /* Step k takes in cell bottom - k - 1. */
+        alignas(64) double entering[vectors];
+        for (int v = 0; v < vectors; v += width) {
+            lanes::store(entering + v, reciprocalsdown(c, bottom - 1 - v));
+        }
+        (step<clamp, k>(c, bottom - k, x, entering[k]), ...);
     }
 };
 
@@ -186,10 +198,10 @@ void runpasses(typename rotated<lanes, vectors, uniform>::context& c, int32_t ce
                cell 0 both are 1, which passes a carry on unchanged. */
             const int32_t j = bottom + vectors * l + i;
             cell[l] = c.cells[j];
-            c.ring[i].reciprocal[l] = batchloop::reciprocalat(j);
             c.ring[i].multiplier[l] = j >= 0 ? j + 1 : 1;
             c.ring[i].divisor[l] = j >= 0 ? 2 * j + 1 : 1;
         }
+        lanes::store(c.ring[i].reciprocal, lanes::reciprocals(lanes::load(c.ring[i].divisor)));
         x[i] = lanes::mul(lanes::load(cell), batchloop::tenof(c, i));
     }
 
@@ -221,6 +233,7 @@ template <typename lanes, int vectors>
 void runrotatedbatch(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
 {
     enum { width = lanes::width, passes = vectors * width };
+    static_assert(vectors % width == 0, "a chunk's entering cells fill whole vectors");
     bool uniform = true;
     /* Vector i's lanes are passes V l + i. */
     alignas(64) double tens[passes];
@@ -239,6 +252,11 @@ void runrotatedbatch(struct spigotbatch* batch, double* carriesout, const struct
         c.divisionconstant = lanes::divisionconstant(powers->bias);
         c.minusvectors = lanes::broadcast(-vectors);
         c.minustwicevectors = lanes::broadcast(-2 * vectors);
+        double minustwicelanes[width];
+        for (int l = 0; l < width; ++l) {
+            minustwicelanes[l] = -2.0 * l;
+        }
+        c.minustwicelanes = lanes::load(minustwicelanes);
     };
     if (!uniform) {
         typename rotated<lanes, vectors, false>::context c;

@@ -16,14 +16,14 @@ typedef double vector __attribute__((vector_size(64)));
 // The form rounded down (passbatch.h): with the reciprocal rounded up,
 // x reciprocal + 1.5 2^52, formed exactly and rounded down once, is
 // 1.5 2^52 + q; one rounding instruction fewer than a floor. The
-// reciprocal of the one cell entering a step is a scalar division beside
-// sixteen vector updates, rounded up by the instruction itself: no table.
+// reciprocals of the cells entering are vector divisions, rounded up by
+// the instruction itself: no table.
 struct roundingdown {
     static constexpr bool tabled = false;
-    static double reciprocal(double divisor)
+    static vector reciprocals(const vector& divisors)
     {
-        return _mm_cvtsd_f64(
-            _mm_div_round_sd(_mm_set_sd(1.0), _mm_set_sd(divisor), _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
+        return vector(_mm512_div_round_pd(_mm512_set1_pd(1.0), __m512d(divisors),
+                                          _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
     }
     static vector constant(double) { return vector{} + 0x1.8p52; }
     static vector quotient(const vector& x, const vector& reciprocal, const vector& rounder)
