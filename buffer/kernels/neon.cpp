@@ -22,6 +22,9 @@ struct neonlanes {
     static vector fnmadd(vector a, vector b, vector c) { return vfmsq_f64(c, a, b); }
     static vector divisionconstant(double bias) { return broadcast(bias); }
     static vector reciprocals(vector divisors) { return vdivq_f64(vdupq_n_f64(1.0), divisors); }
+    /* A scalar division in each step: batched, the entering reciprocals
+       cost the 32 registers more spills than the divisions they save. */
+    static double reciprocal(double divisor) { return 1.0 / divisor; }
     static vector quotient(vector x, vector reciprocal, vector bias)
     {
         return vrndmq_f64(vfmaq_f64(bias, x, reciprocal));

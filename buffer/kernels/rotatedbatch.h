@@ -47,7 +47,9 @@ namespace {
    max, fmadd, fnmadd, the division in its form (exactdivision.h):
    quotient(x, reciprocal, constant), the constant for a bias
    (divisionconstant) and the reciprocals of a vector of divisors, each
-   rounded as the form wants it (reciprocals(d)), rotateup(v, entering):
+   rounded as the form wants it (reciprocals(d)); with reciprocal(d) also,
+   the scalar one, each step works out its entering cell's itself;
+   rotateup(v, entering):
    entering in lane 0, then v's lanes but its top one, and storetop(p, v).
 
    The values in flight are locals whose address never escapes, so that
@@ -86,6 +88,19 @@ struct rotated {
             return c.ten;
         } else {
             return lanes::load(c.tens + i * width);
+        }
+    }
+
+    static constexpr bool scalarreciprocals = requires { lanes::reciprocal(1.0); };
+
+    /* The reciprocal of cell `index`, by the scalar division; 1 below cell
+       0, where the divisor is 1. */
+    [[gnu::always_inline]] static double scalarreciprocal(int32_t index)
+    {
+        if constexpr (scalarreciprocals) {
+            return index >= 0 ? lanes::reciprocal(2.0 * index + 1) : 1.0;
+        } else {
+            return 1.0;
         }
     }
 
@@ -153,7 +168,8 @@ struct rotated {
         lanes::storetop(c.cells + bottom + passes - 1, left);
         const vector entered = lanes::rotateup(left, c.cells[bottom - 1]);
         lanes::store(c.ring[out].reciprocal,
-                     lanes::rotateup(lanes::load(c.ring[out].reciprocal), enteringreciprocal));
+                     lanes::rotateup(lanes::load(c.ring[out].reciprocal),
+                                     scalarreciprocals ? scalarreciprocal(bottom - 1) : enteringreciprocal));
         lowernumbers<clamp>(c, out);
         x[0] = lanes::fmadd(entered, tenof(c, 0), lanes::mul(firstquotient, lanes::load(c.ring[out].multiplier)));
     }
@@ -163,11 +179,15 @@ struct rotated {
                                                 std::integer_sequence<int, k...>)
     {
         /* Step k takes in cell bottom - k - 1. */
-        alignas(64) double entering[vectors];
-        for (int v = 0; v < vectors; v += width) {
-            lanes::store(entering + v, reciprocalsdown(c, bottom - 1 - v));
+        if constexpr (scalarreciprocals) {
+            (step<clamp, k>(c, bottom - k, x, 0.0), ...);
+        } else {
+            alignas(64) double entering[vectors];
+            for (int v = 0; v < vectors; v += width) {
+                lanes::store(entering + v, reciprocalsdown(c, bottom - 1 - v));
+            }
+            (step<clamp, k>(c, bottom - k, x, entering[k]), ...);
         }
-        (step<clamp, k>(c, bottom - k, x, entering[k]), ...);
     }
 };
 
