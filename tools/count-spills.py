@@ -4,9 +4,9 @@ stores to the stack and the loads back, beside the loop's size.
 
     count-spills.py OBJECT [NAME-FILTER]
 
-The loop counted is the longest one that holds no other loop (a backward
-branch whose body holds no backward branch), which in a kernel is the
-unrolled chunk of steps. x86-64 objects, as objdump prints them."""
+Each loop counted holds no other loop (a backward branch whose body holds
+no backward branch) and at least MINIMUM instructions: in a kernel, its
+unrolled chunks of steps. x86-64 objects, as objdump prints them."""
 
 import re
 import subprocess
@@ -19,6 +19,7 @@ STACK = r"-?(?:0x[0-9a-f]+)?\(%r[sb]p(?:,[^)]*)?\)"
 VECTOR = r"%[xyz]mm\d+"
 SPILL_STORE = re.compile(rf"^{VECTOR},{STACK}$")
 SPILL_LOAD = re.compile(rf"^{STACK},{VECTOR}$")
+MINIMUM = 40
 
 
 def functions(path):
@@ -58,14 +59,16 @@ def main():
     for name, body in functions(path):
         if pattern and not pattern.search(name):
             continue
-        loops = innermostloops(body)
-        if not loops:
-            continue
-        first, last = max(loops, key=lambda loop: loop[1] - loop[0])
-        moves = [operands for _, op, operands in body[first:last + 1] if op.startswith("vmov")]
-        stores = sum(bool(SPILL_STORE.match(m)) for m in moves)
-        loads = sum(bool(SPILL_LOAD.match(m)) for m in moves)
-        print(f"| {name.split('(')[0]} | {last - first + 1} | {stores} | {loads} |")
+        # The name without its return type, namespaces or arguments.
+        short = re.sub(r"\(anonymous namespace\)::", "", name)
+        short = re.sub(r"^void ", "", short).split("(")[0]
+        for first, last in innermostloops(body):
+            if last - first + 1 < MINIMUM:
+                continue
+            moves = [operands for _, op, operands in body[first:last + 1] if op.startswith("vmov")]
+            stores = sum(bool(SPILL_STORE.match(m)) for m in moves)
+            loads = sum(bool(SPILL_LOAD.match(m)) for m in moves)
+            print(f"| {short} | {last - first + 1} | {stores} | {loads} |")
 
 
 if __name__ == "__main__":
