@@ -16,14 +16,15 @@
 
 namespace {
 
-// Updates by the passes a spigot runs for the N + 1 characters; pass cells
-// are digits x cells, which compare runs of any k.
-void setcellrate(benchmark::State& state, std::int64_t ndigits, const boundmeter::stopwatch& watch,
+// Updates by the passes a spigot runs for the N + 1 characters, in the
+// seconds the timed loop took; pass cells are digits x cells, which
+// compare runs of any k.
+void setcellrate(benchmark::State& state, std::int64_t ndigits, double seconds,
                  const std::string& instructionset = "", std::int64_t fusedpasses = 1, std::int64_t passes = 0)
 {
     const double cells = static_cast<double>(ndigits * 10 / 3);
-    boundmeter::setcounters(state, static_cast<double>(instructionset.empty() ? ndigits : passes) * cells,
-                            watch.seconds(), instructionset, static_cast<double>(ndigits) * cells);
+    boundmeter::setcounters(state, static_cast<double>(instructionset.empty() ? ndigits : passes) * cells, seconds,
+                            instructionset, static_cast<double>(ndigits) * cells);
     state.counters["fused_passes"] = static_cast<double>(fusedpasses);
 }
 
@@ -53,8 +54,10 @@ void pidigits(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(generator::pidigits(n));
     }
+    // The loop's time, before counting the passes runs a spigot more.
+    const double seconds = watch.seconds();
     const generator::batchplan plan = generator::fastestbatchplan(n * 10 / 3);
-    setcellrate(state, n, watch, plan.variant->name, plan.fusedpasses, passesrun(plan, n));
+    setcellrate(state, n, seconds, plan.variant->name, plan.fusedpasses, passesrun(plan, n));
 }
 
 void variant(benchmark::State& state, const generator::batchvariant* variant)
@@ -64,8 +67,9 @@ void variant(benchmark::State& state, const generator::batchvariant* variant)
     for (auto _ : state) {
         benchmark::DoNotOptimize(poll(generator::spigot(n, *variant), n));
     }
+    const double seconds = watch.seconds();
     const generator::batchplan plan = generator::planwith(*variant, n * 10 / 3);
-    setcellrate(state, n, watch, variant->name, plan.fusedpasses, passesrun(plan, n));
+    setcellrate(state, n, seconds, variant->name, plan.fusedpasses, passesrun(plan, n));
 }
 
 void onepassloop(benchmark::State& state)
@@ -75,7 +79,7 @@ void onepassloop(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(poll(onepass::spigot(n), n));
     }
-    setcellrate(state, n, watch);
+    setcellrate(state, n, watch.seconds());
 }
 
 void plainlooptime(benchmark::State& state)
@@ -85,7 +89,7 @@ void plainlooptime(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(plainloop::lazytext(n));
     }
-    setcellrate(state, n, watch);
+    setcellrate(state, n, watch.seconds());
 }
 
 }  // namespace

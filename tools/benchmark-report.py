@@ -66,55 +66,113 @@ def rate(value):
     return f"{value / 1e6:.3g} M"
 
 
-SHAPES = ("ring", "lanes")
+# The kernels' shape: the ring of the rotated lanes at their sixteen
+# vectors, or the portable lanes.
+SHAPES = (("ring", "16"), ("lanes", None))
+
+
+def repeated(results):
+    """Each benchmark's repetitions, in the order first run: its name and
+    its counters' medians and spreads (lowest, highest)."""
+    runs = {}
+    for b in results["benchmarks"]:
+        if b.get("run_type", "iteration") == "iteration":
+            runs.setdefault(b.get("run_name", b["name"]), []).append(b)
+    table = []
+    for name, each in runs.items():
+        counters = {}
+        for key in ("cell_updates", "of_bound", "pass_cells", "fused_passes"):
+            values = [b[key] for b in each if key in b]
+            if values:
+                counters[key] = (statistics.median(values), min(values), max(values))
+        table.append((name, counters))
+    # By kernel (or meter), then count, whatever order they ran in.
+    def order(entry):
+        parts = entry[0].split("/")
+        return [(0, int(p), "") if p.isdigit() else (1, 0, p) for p in parts]
+    return sorted(table, key=order)
+
+
+def share(counter):
+    """A median share with its spread: 91% (89–92)."""
+    middle, low, high = counter
+    return f"{middle:.0%} ({low * 100:.0f}–{high * 100:.0f})"
 
 
 def shapesof(results):
-    """Each instruction set's shape meter (what its kernels do around the
-    update: the ring of the rotated lanes, or the portable lanes): its
-    name, rate and share of the bound, measured in the same run."""
+    """Each instruction set's kernel shape: its median share of the bound."""
     shapes = {}
-    for b in results["benchmarks"]:
-        parts = b["name"].split("/")
-        if len(parts) == 4 and parts[0] == "bound" and parts[2] in SHAPES and "of_bound" in b:
-            shapes[parts[1]] = (parts[2], b["cell_updates"], b["of_bound"])
+    for name, counters in repeated(results):
+        parts = name.split("/")
+        if len(parts) == 4 and parts[0] == "bound" and "of_bound" in counters:
+            if any(parts[2] == form and chains in (None, parts[3]) for form, chains in SHAPES):
+                shapes[parts[1]] = counters["of_bound"][0]
     return shapes
 
 
-def shapetable(results):
-    print("### What binds: each kernel's shape beside the bound")
+def metertable(results):
+    print("### What binds: the meters beside the bound")
     print()
-    print("The bound is one update's arithmetic on independent vectors in registers. A shape is the same "
-          "update with what the kernels do around it: the ring of the rotated lanes (three loads an "
-          "update from L1, a slot renewed a step), or the portable lanes (each works out its multiplier "
-          "and divisor, and reads and writes its cell through arrays). No batch fills or drains, "
-          "nothing is released.")
+    print("The bound is the fastest form of one update's arithmetic on independent vectors in registers "
+          "(floor: a floor instruction; adds: rounding by two adds; rounddown: one FMA rounded down), "
+          "at 8 to 24 vectors; with 16 AVX2 vectors the compiler spills some to the stack. A shape "
+          "is the same update with what the kernels do around it: the ring of the rotated lanes "
+          "(ring: three loads an update from L1, a slot renewed a step; ringadds: rounding by adds; "
+          "ringoftwo: two numbers a slot, the divisor worked out), or the portable lanes (each works "
+          "out its multiplier and divisor, and reads and writes its cell through arrays). No batch "
+          "fills or drains, nothing is released. Medians of the repetitions, the lowest and highest "
+          "in brackets.")
     print()
-    print("| instruction set | shape | cell updates/s | of the bound |")
-    print("| --- | --- | --- | --- |")
-    for name, (shape, rateof, ofbound) in sorted(shapesof(results).items()):
-        print(f"| {name} | {shape} | {rate(rateof)} | {ofbound:.0%} |")
+    print("| instruction set | meter | vectors | cell updates/s | of the bound |")
+    print("| --- | --- | --- | --- | --- |")
+    for name, counters in repeated(results):
+        parts = name.split("/")
+        if len(parts) == 4 and parts[0] == "bound" and "of_bound" in counters:
+            print(f"| {parts[1]} | {parts[2]} | {parts[3]} | {rate(counters['cell_updates'][0])} | "
+                  f"{share(counters['of_bound'])} |")
     print()
 
 
 def kerneltable(title, program, results):
-    rows = [b for b in results["benchmarks"]
-            if not b["name"].startswith("bound/") and b.get("run_type", "iteration") == "iteration"]
+    rows = [(name, counters) for name, counters in repeated(results) if not name.startswith("bound/")]
     shapes = shapesof(results)
     print(f"### {title} (`{program}`)")
     print()
     print("A cell update is one pass by 10^k over one cell; pass cells are digits × cells per second, "
-          "which compare runs of any k.")
+          "which compare runs of any k. Medians of the repetitions, the lowest and highest share in "
+          "brackets.")
     print()
     print("| kernel | N | k | cell updates/s | of its instruction set's bound | of its shape | pass cells/s |")
     print("| --- | --- | --- | --- | --- | --- | --- |")
-    for b in rows:
-        name, _, count = b["name"].partition("/")
-        ofbound = f"{b['of_bound']:.0%}" if "of_bound" in b else ""
-        ofshape = f"{b['of_bound'] / shapes[name][2]:.0%}" if "of_bound" in b and name in shapes else ""
-        k = f"{b['fused_passes']:.0f}" if "fused_passes" in b else "1"
-        passcells = b.get("pass_cells", b["cell_updates"])
-        print(f"| {name} | {count} | {k} | {rate(b['cell_updates'])} | {ofbound} | {ofshape} | {rate(passcells)} |")
+    for name, counters in rows:
+        kernel, _, count = name.partition("/")
+        ofbound = share(counters["of_bound"]) if "of_bound" in counters else ""
+        ofshape = f"{counters['of_bound'][0] / shapes[kernel]:.0%}" if "of_bound" in counters and kernel in shapes else ""
+        k = f"{counters['fused_passes'][0]:.0f}" if "fused_passes" in counters else "1"
+        passcells = counters.get("pass_cells", counters["cell_updates"])[0]
+        print(f"| {kernel} | {count} | {k} | {rate(counters['cell_updates'][0])} | {ofbound} | {ofshape} | "
+              f"{rate(passcells)} |")
+    print()
+
+
+def pairtable(buffer, generator):
+    """The generator's variant against the buffer's kernel of the same
+    instruction set, at each count both run."""
+    def shares(results):
+        return {name: counters["of_bound"][0] for name, counters in repeated(results)
+                if not name.startswith("bound/") and "of_bound" in counters}
+    ofbuffer, ofgenerator = shares(buffer), shares(generator)
+    both = [name for name in ofbuffer if name in ofgenerator]
+    if not both:
+        return
+    print("### The generator's variants against the buffer's kernels (median shares of the bound)")
+    print()
+    print("| instruction set | N | buffer | generator | generator − buffer |")
+    print("| --- | --- | --- | --- | --- |")
+    for name in both:
+        kernel, _, count = name.partition("/")
+        b, g = ofbuffer[name], ofgenerator[name]
+        print(f"| {kernel} | {count} | {b:.0%} | {g:.0%} | {100 * (g - b):+.0f} points |")
     print()
 
 
@@ -191,9 +249,10 @@ def main():
     edges = ", ".join(f"k = {k} to {last:,} digits" for last, k in FUSED_EDGES[division])
     print(f"- passes fused (division {division}): {edges}, {FUSED_EDGES[division][-1][1] - 1} above")
     print()
-    shapetable(buffer)
+    metertable(buffer)
     kerneltable("Buffer kernels", "buffer_benchmark", buffer)
     kerneltable("Generator variants", "generator_benchmark", generator)
+    pairtable(buffer, generator)
 
     medians = wholeprocesses(bindir, runs, counts)
     print(f"### Whole processes (CPU time, median of {runs} interleaved runs)")
