@@ -98,7 +98,7 @@ struct rotated {
     [[gnu::always_inline]] static double scalarreciprocal(int32_t index)
     {
         if constexpr (scalarreciprocals) {
-            return index >= 0 ? lanes::reciprocal(2.0 * index + 1) : 1.0;
+            return index >= 0 ? lanes::reciprocal((double)(2 * index + 1)) : 1.0;
         } else {
             return 1.0;
         }
