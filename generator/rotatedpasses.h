@@ -111,11 +111,11 @@ struct batch {
     // divisors 2j + 1, or 1 below cell 0.
     static vector reciprocalsdown(std::int32_t top)
     {
-        vector divisors;
+        vector down;  // 0, -2, ..., -2 (W - 1), a constant
         for (int l = 0; l < width; ++l) {
-            divisors[l] = 2.0 * (top - l) + 1.0;
+            down[l] = -2.0 * l;
         }
-        return division::reciprocals(oneifbelow(divisors));
+        return division::reciprocals(oneifbelow((2.0 * top + 1.0) + down));
     }
 
     // Step k of V at `bottom`: logical vector i sits in slot (i - k) mod V.
