@@ -41,10 +41,14 @@ cmake --build "$build" -j "$(nproc)" \
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-echo "Running the benchmarks (a few minutes)..." >&2
-"$build/bin/buffer_benchmark" --benchmark_format=json --benchmark_out="$work/buffer.json" \
+echo "Running the benchmarks (ten minutes or so)..." >&2
+# Five repetitions of each, interleaved, so that a change in the machine's
+# load meets every benchmark alike: the tables give their medians and
+# spreads.
+repeat=(--benchmark_repetitions=5 --benchmark_enable_random_interleaving=true)
+"$build/bin/buffer_benchmark" "${repeat[@]}" --benchmark_format=json --benchmark_out="$work/buffer.json" \
   --benchmark_out_format=json >/dev/null
-"$build/bin/generator_benchmark" --benchmark_format=json --benchmark_out="$work/generator.json" \
+"$build/bin/generator_benchmark" "${repeat[@]}" --benchmark_format=json --benchmark_out="$work/generator.json" \
   --benchmark_out_format=json >/dev/null
 echo "Running the programs as whole processes..." >&2
 python3 tools/benchmark-report.py "$work" "$build/bin" "$runs" "$plot" $counts
