@@ -96,10 +96,15 @@ constexpr double floorbias = 0x1p-30;
 //
 // The ring of the kernels in rotated lanes: each vector's reciprocal and
 // divisor read from its ring slot and its multiplier from the next one's,
-// in memory (L1), and one slot a step renewed: its three vectors read,
-// changed and written back, as the cells' numbers move on. No cell enters
-// or leaves, no batch fills or drains, nothing is released.
-template <typename vector, int chains, typename rounding>
+// in memory (L1), and one slot a step renewed: its vectors read, changed
+// and written back, as the cells' numbers move on. No cell enters or
+// leaves, no batch fills or drains, nothing is released.
+//
+// Without divisors, the ring holds two numbers a slot: the reciprocal and
+// the multiplier m the quotient carries down with, the divisor 2m + 1 left
+// implicit: the remainder is (x - q) - 2 q m, with q m the product the
+// carry needs anyway. One load fewer an update, one subtraction more.
+template <typename vector, int chains, typename rounding, bool divisors = true>
 [[gnu::always_inline]] inline double runringchains(std::int64_t iterations, rounding round, double bias)
 {
     struct alignas(64) ringslot {
@@ -109,7 +114,9 @@ template <typename vector, int chains, typename rounding>
     vector x[chains];
     for (int i = 0; i < chains; ++i) {
         x[i] = vector{} + (20.0 + i);
-        ring[i] = {vector{} + 1.0 / chaindivisor, vector{} + chaindivisor, vector{} + chainmultiplier};
+        // With the divisor implicit, the multiplier is the one 2m + 1 makes it.
+        ring[i] = {vector{} + 1.0 / chaindivisor, vector{} + chaindivisor,
+                   vector{} + (divisors ? chainmultiplier : (chaindivisor - 1) / 2)};
     }
     ringslot* slots = ring;
     const vector unchanged{};  // x + 0 is x, but no compiler may drop it
@@ -119,12 +126,19 @@ template <typename vector, int chains, typename rounding>
 #pragma GCC unroll 32
         for (int i = 0; i < chains; ++i) {
             const vector q = quotientof(round, x[i], slots[i].reciprocal, vector{} + bias);
-            const vector remainder = x[i] - q * slots[i].divisor;
-            x[i] = remainder * 10.0 + q * slots[(i + chains - 1) % chains].multiplier;
+            const vector& multiplier = slots[(i + chains - 1) % chains].multiplier;
+            if constexpr (divisors) {
+                x[i] = (x[i] - q * slots[i].divisor) * 10.0 + q * multiplier;
+            } else {
+                const vector carried = q * multiplier;
+                x[i] = ((x[i] - q) - 2.0 * carried) * 10.0 + carried;
+            }
         }
         ringslot& renewed = slots[n % chains];
         renewed.reciprocal = renewed.reciprocal + unchanged;
-        renewed.divisor = renewed.divisor + unchanged;
+        if constexpr (divisors) {
+            renewed.divisor = renewed.divisor + unchanged;
+        }
         renewed.multiplier = renewed.multiplier + unchanged;
     }
     vector sum{};
@@ -134,42 +148,10 @@ template <typename vector, int chains, typename rounding>
     return sum[0];
 }
 
-// The ring with two numbers a slot: the reciprocal and the multiplier m
-// the quotient carries down with, the divisor 2m + 1 left implicit: the
-// remainder is (x - q) - 2 q m, with q m the product the carry needs
-// anyway. One load fewer an update, one subtraction more.
 template <typename vector, int chains, typename rounding>
 [[gnu::always_inline]] inline double runtwonumberringchains(std::int64_t iterations, rounding round, double bias)
 {
-    struct alignas(64) ringslot {
-        vector reciprocal, multiplier;
-    };
-    ringslot ring[chains];
-    vector x[chains];
-    for (int i = 0; i < chains; ++i) {
-        x[i] = vector{} + (20.0 + i);
-        ring[i] = {vector{} + 1.0 / chaindivisor, vector{} + (chaindivisor - 1) / 2};
-    }
-    ringslot* slots = ring;
-    const vector unchanged{};
-    for (std::int64_t n = 0; n < iterations; ++n) {
-        __asm__("" : "+r"(slots));
-#pragma GCC unroll 32
-        for (int i = 0; i < chains; ++i) {
-            const vector q = quotientof(round, x[i], slots[i].reciprocal, vector{} + bias);
-            const vector carried = q * slots[(i + chains - 1) % chains].multiplier;
-            const vector remainder = (x[i] - q) - 2.0 * carried;
-            x[i] = remainder * 10.0 + carried;
-        }
-        ringslot& renewed = slots[n % chains];
-        renewed.reciprocal = renewed.reciprocal + unchanged;
-        renewed.multiplier = renewed.multiplier + unchanged;
-    }
-    vector sum{};
-    for (int i = 0; i < chains; ++i) {
-        sum += x[i];
-    }
-    return sum[0];
+    return runringchains<vector, chains, rounding, false>(iterations, round, bias);
 }
 
 // The portable kernels' lanes: each works out its multiplier (a base the
