@@ -99,15 +99,20 @@ def share(counter):
     return f"{middle:.0%} ({low * 100:.0f}–{high * 100:.0f})"
 
 
-def shapesof(results):
-    """Each instruction set's kernel shape: its median share of the bound."""
-    shapes = {}
+def meters(results):
+    """The bound meters' rows, bound/SET/FORM/VECTORS: set, form, vectors
+    and counters."""
     for name, counters in repeated(results):
         parts = name.split("/")
         if len(parts) == 4 and parts[0] == "bound" and "of_bound" in counters:
-            if any(parts[2] == form and chains in (None, parts[3]) for form, chains in SHAPES):
-                shapes[parts[1]] = counters["of_bound"][0]
-    return shapes
+            yield parts[1], parts[2], parts[3], counters
+
+
+def shapesof(results):
+    """Each instruction set's kernel shape: its median share of the bound."""
+    return {instructionset: counters["of_bound"][0]
+            for instructionset, form, vectors, counters in meters(results)
+            if any(form == shape and chains in (None, vectors) for shape, chains in SHAPES)}
 
 
 def metertable(results):
@@ -125,11 +130,9 @@ def metertable(results):
     print()
     print("| instruction set | meter | vectors | cell updates/s | of the bound |")
     print("| --- | --- | --- | --- | --- |")
-    for name, counters in repeated(results):
-        parts = name.split("/")
-        if len(parts) == 4 and parts[0] == "bound" and "of_bound" in counters:
-            print(f"| {parts[1]} | {parts[2]} | {parts[3]} | {rate(counters['cell_updates'][0])} | "
-                  f"{share(counters['of_bound'])} |")
+    for instructionset, form, vectors, counters in meters(results):
+        print(f"| {instructionset} | {form} | {vectors} | {rate(counters['cell_updates'][0])} | "
+              f"{share(counters['of_bound'])} |")
     print()
 
 
