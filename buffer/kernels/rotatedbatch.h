@@ -97,11 +97,7 @@ struct rotated {
        0, where the divisor is 1. */
     [[gnu::always_inline]] static double scalarreciprocal(int32_t index)
     {
-        if constexpr (scalarreciprocals) {
-            return index >= 0 ? lanes::reciprocal((double)(2 * index + 1)) : 1.0;
-        } else {
-            return 1.0;
-        }
+        return index >= 0 ? lanes::reciprocal((double)(2 * index + 1)) : 1.0;
     }
 
     /* The reciprocals of cells top, top - 1, ..., top - W + 1 (of their
@@ -168,9 +164,10 @@ struct rotated {
         const int out = (vectors - 1 - k + vectors) % vectors;
         lanes::storetop(c.cells + bottom + passes - 1, left);
         const vector entered = lanes::rotateup(left, c.cells[bottom - 1]);
-        lanes::store(c.ring[out].reciprocal,
-                     lanes::rotateup(lanes::load(c.ring[out].reciprocal),
-                                     scalarreciprocals ? scalarreciprocal(bottom - 1) : enteringreciprocal));
+        if constexpr (scalarreciprocals) {
+            enteringreciprocal = scalarreciprocal(bottom - 1);
+        }
+        lanes::store(c.ring[out].reciprocal, lanes::rotateup(lanes::load(c.ring[out].reciprocal), enteringreciprocal));
         lowernumbers<clamp>(c, out);
         x[0] = lanes::fmadd(entered, tenof(c, 0), lanes::mul(firstquotient, lanes::load(c.ring[out].multiplier)));
     }
