@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,6 +11,10 @@
 
 #include "bufferfrontend.h"
 #include "interruption.h"
+
+#ifndef PATH_MAX
+#define PATH_MAX 4096
+#endif
 
 static int fsyncdirectory(int descriptor) { return fsync(descriptor); }
 static void nothing(const char* temporary) { (void)temporary; }
@@ -41,69 +46,33 @@ static int reportcannotwrite(const char* name)
     return exitoutput;
 }
 
-/* Writes text and a line end to an open file, flushes it and closes it.
-   Returns 0 when any of that failed; the file is closed either way. */
-static int writeandclose(FILE* file, const char* text)
-{
-    int failed = fputs(text, file) == EOF;
-    failed |= fputc('\n', file) == EOF;
-    failed |= fflush(file) == EOF;
-    failed |= ferror(file) != 0;
-    failed |= fclose(file) == EOF;
-    return !failed;
-}
-
 /* The old way, for what cannot be replaced: devices, FIFOs, and files in
-   a directory where no new file can be made. */
-static int writeinplace(const char* name, const char* text)
+   a directory where no new file can be made. FILE is already open on
+   descriptor, which this closes. */
+static int writeinplace(const char* name, int descriptor, const struct stat* file, const char* text)
 {
-    errno = 0;
-    FILE* file = fopen(name, "w");
-    if (file == NULL) {
-        if (errno == ENOMEM) {
-            return reportoutofmemory();
-        }
-        fprintf(stderr, "Cannot open %s\n", name);
-        return exitoutput;
-    }
-    if (!writeandclose(file, text)) {
-        return reportcannotwrite(name);
-    }
-    return exitsuccess;
+    int written = (!S_ISREG(file->st_mode) || ftruncate(descriptor, 0) == 0) &&
+                  writeall(descriptor, text, strlen(text)) && writeall(descriptor, "\n", 1);
+    written &= close(descriptor) == 0;
+    return written ? exitsuccess : reportcannotwrite(name);
 }
 
-/* The file a name leads to: symbolic links followed to their last target,
-   which need not exist yet. A malloc'd path, or NULL when memory runs out. */
-static char* followlinks(const char* name)
+/* Into found, the path of the file open on descriptor as the kernel
+   resolved it, with no symbolic link left in it; 0 when no such path
+   names that very file (a rename meanwhile, say). The kernel's own name
+   where /proc gives it, otherwise the name resolved again. */
+static int resolvedpath(int descriptor, const char* name, const struct stat* file, char found[PATH_MAX])
 {
-    char* path = (char*)filesystem.allocate(strlen(name) + 1);
-    if (path != NULL) {
-        strcpy(path, name);
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", descriptor);
+    const ssize_t length = readlink(link, found, PATH_MAX - 1);
+    if (length > 0 && found[0] == '/') {
+        found[length] = '\0';
+    } else if (realpath(name, found) == NULL) {
+        return 0;
     }
-    char target[4096];
-    /* Past 40 links (a loop, say) the path is left for fopen to reject. */
-    for (int hops = 0; path != NULL && hops < 40; ++hops) {
-        struct stat info;
-        if (lstat(path, &info) != 0 || !S_ISLNK(info.st_mode)) {
-            break;
-        }
-        const ssize_t length = readlink(path, target, sizeof target - 1);
-        if (length < 0) {
-            break;
-        }
-        target[length] = '\0';
-        /* A relative target is relative to the link's own directory. */
-        const char* slash = strrchr(path, '/');
-        const size_t directory = target[0] == '/' || slash == NULL ? 0 : (size_t)(slash - path) + 1;
-        char* next = (char*)filesystem.allocate(directory + (size_t)length + 1);
-        if (next != NULL) {
-            memcpy(next, path, directory);
-            memcpy(next + directory, target, (size_t)length + 1);
-        }
-        free(path);
-        path = next;
-    }
-    return path;
+    struct stat named;
+    return lstat(found, &named) == 0 && named.st_dev == file->st_dev && named.st_ino == file->st_ino;
 }
 
 /* Makes a rename in the directory of target (its first `directory`
@@ -112,16 +81,12 @@ static char* followlinks(const char* name)
    failure of the run. */
 static void syncdirectory(const char* target, size_t directory)
 {
-    char* path = (char*)filesystem.allocate(directory + 2);
+    char* path = (char*)filesystem.allocate(directory + 1);
     if (path == NULL) {
         return;
     }
-    if (directory == 0) {
-        strcpy(path, ".");
-    } else {
-        memcpy(path, target, directory);
-        path[directory] = '\0';
-    }
+    memcpy(path, target, directory);
+    path[directory] = '\0';
     const int descriptor = open(path, O_RDONLY | O_DIRECTORY);
     free(path);
     if (descriptor >= 0) {
@@ -130,54 +95,71 @@ static void syncdirectory(const char* target, size_t directory)
     }
 }
 
-/* Writes the text to a new file beside target and renames it over target
-   once all of it is on the disk, so target holds either its old contents
-   or the whole new text, whatever fails and whoever else writes it. */
-static int replacefile(const char* name, const char* target, const struct stat* old, const char* text)
+/* The owner, group and permission bits of the file replaced (or those the
+   kernel gave a new file) for the temporary. An owner or group the runner
+   may not give away stays the runner's, as on any file the runner makes. */
+static int takeover(int temporary, const struct stat* file)
+{
+    if (fchown(temporary, file->st_uid, file->st_gid) != 0) {
+        (void)!fchown(temporary, (uid_t)-1, file->st_gid);
+    }
+    return fchmod(temporary, file->st_mode & 07777) == 0;
+}
+
+/* Writes the text to a new file beside target, the file open on
+   descriptor, and renames it over target once all of it is on the disk,
+   so target holds either its old contents or the whole new text, whatever
+   fails and whoever else writes it. made: target was new, and has been
+   removed again, to be made by the rename. */
+static int replacefile(const char* name, const char* target, int descriptor, const struct stat* file,
+                       int made, const char* text)
 {
     /* ".NAME.XXXXXX" in target's directory: rename stays in one file system. */
-    const char* slash = strrchr(target, '/');
-    const size_t directory = slash == NULL ? 0 : (size_t)(slash - target) + 1;
+    const size_t directory = (size_t)(strrchr(target, '/') - target) + 1;
     char* temporary = (char*)filesystem.allocate(strlen(target) + sizeof "..XXXXXX");
     if (temporary == NULL) {
+        close(descriptor);
         return reportoutofmemory();
     }
     memcpy(temporary, target, directory);
     sprintf(temporary + directory, ".%s.XXXXXX", target + directory);
-    const int descriptor = maketemporary(temporary, filesystem.maketemporary);
-    if (descriptor < 0) {
+    const int scratch = maketemporary(temporary, filesystem.maketemporary);
+    if (scratch < 0) {
         const int reason = errno;
         free(temporary);
         if (reason == ENOMEM) {
+            close(descriptor);
             return reportoutofmemory();
         }
-        /* A full disk would fail the old way too, after truncating FILE. */
-        if (reason == ENOSPC || reason == EDQUOT) {
+        /* A full disk would fail the old way too, after truncating FILE;
+           and a new FILE, removed again, cannot be written in place. */
+        if (reason == ENOSPC || reason == EDQUOT || made) {
+            close(descriptor);
             return reportcannotwrite(name);
         }
-        return writeinplace(name, text);
+        return writeinplace(name, descriptor, file, text);
     }
     filesystem.temporarymade(temporary);
-    /* mkstemp makes the file 0600: give it the old file's permission bits,
-       or those a new file gets (0666 less the umask). */
-    mode_t mode = 0;
-    if (old != NULL) {
-        mode = old->st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    int written = fchmod(descriptor, mode) == 0 && writeall(descriptor, text, strlen(text)) &&
-                  writeall(descriptor, "\n", 1) && filesystem.fsync(descriptor) == 0;
-    written &= close(descriptor) == 0;
-    if (!written || filesystem.rename(temporary, target) != 0) {
+    int written = takeover(scratch, file) && writeall(scratch, text, strlen(text)) &&
+                  writeall(scratch, "\n", 1) && filesystem.fsync(scratch) == 0;
+    written &= close(scratch) == 0;
+    const int renamed = written && filesystem.rename(temporary, target) == 0;
+    const int refused = written && !renamed && (errno == EPERM || errno == EACCES);
+    if (!renamed) {
         remove(temporary);
         forgettemporary();
         free(temporary);
+        /* A directory that lets FILE be written but not replaced (a
+           sticky one, FILE another user's): written in place, as any
+           plain write would. */
+        if (refused && !made) {
+            return writeinplace(name, descriptor, file, text);
+        }
+        close(descriptor);
         return reportcannotwrite(name);
     }
     forgettemporary();
+    close(descriptor);
     syncdirectory(target, directory);
     free(temporary);
     return exitsuccess;
@@ -185,19 +167,44 @@ static int replacefile(const char* name, const char* target, const struct stat* 
 
 int writefile(const char* name, const char* text)
 {
-    char* target = followlinks(name);
-    if (target == NULL) {
-        return reportoutofmemory();
+    /* FILE is opened for writing as any plain write opens it, so that the
+       kernel makes every check it makes there (permissions, owners, the
+       protections on links and files in sticky directories), following
+       links itself; a name that leads to no file yet is made as any
+       plain create makes it. That new file is removed again at once, to
+       be made whole by the rename, with the signals held off so that none
+       can leave it behind. */
+    struct stat file;
+    const int existed = stat(name, &file) == 0 || errno != ENOENT;
+    if (!existed) {
+        holdsignals();
     }
-    struct stat old;
-    errno = 0;
-    const int exists = stat(target, &old) == 0;
-    /* Only a file that does not exist is made anew. A name that cannot be
-       looked up (a loop of symbolic links, say) is left to fopen, which
-       reports it as the shell would, rather than renamed over. */
-    const int status = (exists && !S_ISREG(old.st_mode)) || (!exists && errno != ENOENT)
-                           ? writeinplace(name, text)
-                           : replacefile(name, target, exists ? &old : NULL, text);
-    free(target);
-    return status;
+    int descriptor = -1;
+    do {
+        descriptor = open(name, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0 || fstat(descriptor, &file) != 0) {
+        const int reason = errno;
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        if (!existed) {
+            releasesignals();
+        }
+        if (reason == ENOMEM) {
+            return reportoutofmemory();
+        }
+        fprintf(stderr, "Cannot open %s\n", name);
+        return exitoutput;
+    }
+    char found[PATH_MAX];
+    const int replaceable = S_ISREG(file.st_mode) && resolvedpath(descriptor, name, &file, found);
+    const int made = replaceable && !existed && file.st_size == 0 && unlink(found) == 0;
+    if (!existed) {
+        releasesignals();
+    }
+    if (!replaceable) {
+        return writeinplace(name, descriptor, &file, text);
+    }
+    return replacefile(name, found, descriptor, &file, made, text);
 }

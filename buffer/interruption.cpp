@@ -48,22 +48,34 @@ void cleanuponsignals(void)
     }
 }
 
-int maketemporary(char* pattern, int (*make)(char* pattern))
+static sigset_t heldbefore;
+
+void holdsignals(void)
 {
-    sigset_t ending, previous;
+    sigset_t ending;
     sigemptyset(&ending);
     for (size_t i = 0; i < sizeof endingsignals / sizeof endingsignals[0]; ++i) {
         sigaddset(&ending, endingsignals[i]);
     }
-    sigprocmask(SIG_BLOCK, &ending, &previous);
-    const int descriptor = make(pattern);
+    sigprocmask(SIG_BLOCK, &ending, &heldbefore);
+}
+
+void releasesignals(void)
+{
     const int reason = errno;
+    sigprocmask(SIG_SETMASK, &heldbefore, NULL);
+    errno = reason;
+}
+
+int maketemporary(char* pattern, int (*make)(char* pattern))
+{
+    holdsignals();
+    const int descriptor = make(pattern);
     if (descriptor >= 0 && strlen(pattern) < sizeof temporaryname) {
         strcpy(temporaryname, pattern);
         hastemporary = 1;
     }
-    sigprocmask(SIG_SETMASK, &previous, NULL);
-    errno = reason;
+    releasesignals();
     return descriptor;
 }
 

@@ -13,6 +13,12 @@
    ignored. */
 void cleanuponsignals(void);
 
+/* The ending signals held off, then let through again: a signal that
+   came meanwhile is handled on release. For a span that must not be cut
+   short, such as making a file and removing it again. */
+void holdsignals(void);
+void releasesignals(void);
+
 /* make(pattern) (mkstemp, or a stand-in), the file made noted as the
    temporary to remove, with the signals held off in between so that none
    can leave it behind. */

@@ -54,23 +54,36 @@ void cleanuponsignals()
     }
 }
 
-int maketemporary(std::string& pattern, int (*make)(char* pattern))
+namespace {
+sigset_t heldbefore;
+}
+
+void holdsignals()
 {
     sigset_t ending;
-    sigset_t previous;
     sigemptyset(&ending);
     for (const int signal : endingsignals) {
         sigaddset(&ending, signal);
     }
-    ::sigprocmask(SIG_BLOCK, &ending, &previous);
-    const int descriptor = make(pattern.data());
+    ::sigprocmask(SIG_BLOCK, &ending, &heldbefore);
+}
+
+void releasesignals()
+{
     const int reason = errno;
+    ::sigprocmask(SIG_SETMASK, &heldbefore, nullptr);
+    errno = reason;
+}
+
+int maketemporary(std::string& pattern, int (*make)(char* pattern))
+{
+    holdsignals();
+    const int descriptor = make(pattern.data());
     if (descriptor >= 0 && pattern.size() < sizeof temporaryname) {
         std::memcpy(temporaryname, pattern.c_str(), pattern.size() + 1);
         hastemporary = 1;
     }
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-    errno = reason;
+    releasesignals();
     return descriptor;
 }
 

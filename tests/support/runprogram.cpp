@@ -1,6 +1,7 @@
 #include "runprogram.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -242,6 +243,10 @@ runresult runprogram(const std::string& program, const std::vector<std::string>&
             setlimit(RLIMIT_FSIZE, options.filesizelimit);
         }
         ignoresignals(options);
+        if (options.userid != static_cast<uid_t>(-1) &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(options.groupid) != 0 || ::setuid(options.userid) != 0)) {
+            ::_exit(125);
+        }
         execute(argv, options);
     }
     ::close(outfd);

@@ -26,6 +26,10 @@ struct runoptions {
     // write fail part-way (with EFBIG rather than a signal).
     unsigned long long filesizelimit = 0;
     std::string workingdirectory;
+    // Runs the program as this user and group, with no supplementary
+    // groups (only root may): unless -1, the runner's own.
+    uid_t userid = static_cast<uid_t>(-1);
+    gid_t groupid = static_cast<gid_t>(-1);
     // Runs the program through this command (an emulator and its
     // arguments) when the tests are built for another processor.
     std::vector<std::string> launcher;
