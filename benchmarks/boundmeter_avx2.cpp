@@ -11,6 +11,36 @@ struct floor256 {
     vector256 operator()(const vector256& y) const { return vector256(_mm256_floor_pd(__m256d(y))); }
 };
 
+// The form rounded down by the rounding mode: the meter runs with MXCSR
+// set to round toward minus infinity, and the quotient is 1.5 2^52 + q
+// from one FMA, less that constant: a subtraction where the floor was.
+struct rounddown256 {
+    static constexpr double rounder = 0x1.8p52;
+    vector256 operator()(const vector256& x, const vector256& r, const vector256& constant) const
+    {
+        return vector256(_mm256_sub_pd(_mm256_fmadd_pd(__m256d(x), __m256d(r), __m256d(constant)), __m256d(constant)));
+    }
+};
+
+// Runs a meter with MXCSR rounding down; out of line, so that nothing of
+// it runs in the caller's mode.
+template <double (*meter)(std::int64_t)>
+double roundingdown(std::int64_t iterations)
+{
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr((saved & ~_MM_ROUND_MASK) | _MM_ROUND_DOWN);
+    const double result = meter(iterations);
+    _mm_setcsr(saved);
+    return result;
+}
+
+[[gnu::noinline]] double avx2rounddown12(std::int64_t iterations);
+[[gnu::noinline]] double avx2rounddown16(std::int64_t iterations);
+[[gnu::noinline]] double avx2rounddownring16(std::int64_t iterations);
+BOUNDMETER_CHAINS(avx2rounddown, vector256, rounddown256, rounddown256::rounder, 12)
+BOUNDMETER_CHAINS(avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+BOUNDMETER_SHAPE(ring, runringchains, avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+
 BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 8)
 BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 10)
 BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 12)
@@ -38,7 +68,9 @@ std::vector<meter> avx2meters()
             {"floor", 4, 16, avx2floor16},  {"adds", 4, 16, avx2adds16},
             {"ring", 4, 8, avx2floorring8, true},   {"ring", 4, 12, avx2floorring12, true},
             {"ring", 4, 16, avx2floorring16, true}, {"ringadds", 4, 16, avx2addsring16, true},
-            {"ringoftwo", 4, 16, avx2floorringoftwo16, true}};
+            {"ringoftwo", 4, 16, avx2floorringoftwo16, true},
+            {"rounddown", 4, 12, roundingdown<avx2rounddown12>}, {"rounddown", 4, 16, roundingdown<avx2rounddown16>},
+            {"ringrounddown", 4, 16, roundingdown<avx2rounddownring16>, true}};
 }
 
 }  // namespace boundmeter

@@ -53,7 +53,7 @@ void kernel(benchmark::State& state, const batchvariant* kernel)
         computepiwith(&plan, n, buffer.data(), nullptr);
         benchmark::DoNotOptimize(buffer.data());
     }
-    setcellrate(state, n, watch, kernel->name, plan.fusedpasses, kernel->passes);
+    setcellrate(state, n, watch, kernel->instructionset, plan.fusedpasses, kernel->passes);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ void pidigits(benchmark::State& state)
     // The loop's time, before counting the passes runs a spigot more.
     const double seconds = watch.seconds();
     const generator::batchplan plan = generator::fastestbatchplan(n * 10 / 3);
-    setcellrate(state, n, seconds, plan.variant->name, plan.fusedpasses, passesrun(plan, n));
+    setcellrate(state, n, seconds, plan.variant->instructionset, plan.fusedpasses, passesrun(plan, n));
 }
 
 void variant(benchmark::State& state, const generator::batchvariant* variant)
@@ -69,7 +69,7 @@ void variant(benchmark::State& state, const generator::batchvariant* variant)
     }
     const double seconds = watch.seconds();
     const generator::batchplan plan = generator::planwith(*variant, n * 10 / 3);
-    setcellrate(state, n, seconds, variant->name, plan.fusedpasses, passesrun(plan, n));
+    setcellrate(state, n, seconds, variant->instructionset, plan.fusedpasses, passesrun(plan, n));
 }
 
 void onepassloop(benchmark::State& state)

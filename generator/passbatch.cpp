@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+#include <utility>
+
+#if defined(GENERATOR_X86_VARIANTS)
+#include <cpuid.h>
+#endif
 
 // The vector variants, each in its own file built for its instruction set
 // (the build defines which exist).
@@ -148,14 +154,19 @@ const std::vector<batchvariant>& batchvariants()
 {
     [[maybe_unused]] constexpr fused::form withfma = fused::form::fused;
     static const std::vector<batchvariant> variants = {
-        {"portable", fused::form::tworoundings, true, always, portablepasses, runportable, divideportable},
+        {"portable", "portable", fused::form::tworoundings, true, always, portablepasses, runportable,
+         divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", withfma, true, avx2supported, variants::avx2passes, runvectors<variants::runavx2>, variants::divideavx2},
-        {"avx512", fused::form::rounddown, false, avx512supported, variants::avx512passes,
+        {"avx2", "avx2", withfma, true, avx2supported, variants::avx2passes, runvectors<variants::runavx2>,
+         variants::divideavx2},
+        {"avx2rounddown", "avx2", fused::form::rounddown, false, avx2supported, variants::avx2passes,
+         runvectors<variants::runavx2rounddown>, variants::divideavx2rounddown},
+        {"avx512", "avx512", fused::form::rounddown, false, avx512supported, variants::avx512passes,
          runvectors<variants::runavx512>, variants::divideavx512},
 #endif
 #if defined(GENERATOR_NEON_VARIANT)
-        {"neon", withfma, true, always, variants::neonpasses, runvectors<variants::runneon>, variants::divideneon},
+        {"neon", "neon", withfma, true, always, variants::neonpasses, runvectors<variants::runneon>,
+         variants::divideneon},
 #endif
     };
     return variants;
@@ -166,11 +177,75 @@ batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int
     return {&variant, std::min(fusedpasses, fused::passesfor(variant.division, cellcount))};
 }
 
+namespace {
+
+// Where an instruction set has more than one variant, the one each
+// processor family runs: the one that measured fastest there, in one run
+// of the benchmarks (docs/benchmarks.md). A family no row names runs the
+// set's first variant.
+struct familychoice {
+    const char* vendor;
+    int family;
+    const char* variant;
+};
+
+constexpr familychoice familychoices[] = {
+#if defined(GENERATOR_X86_VARIANTS)
+    // Every Intel Core and Xeon since 2006: the floor is two
+    // micro-operations on the FMA ports, and the form rounded down puts a
+    // subtraction in its place.
+    {"intel", 6, "avx2rounddown"},
+#endif
+    {"", 0, ""},
+};
+
+// The processor's vendor ("intel", "amd" or "") and family.
+std::pair<std::string, int> processorfamily()
+{
+#if defined(GENERATOR_X86_VARIANTS)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    std::string vendor;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx)) {
+        // "GenuineIntel" and "AuthenticAMD", in ebx, edx, ecx.
+        vendor = ebx == 0x756e6547 ? "intel" : ebx == 0x68747541 ? "amd" : "";
+    }
+    int family = -1;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        const int base = static_cast<int>((eax >> 8) & 0xf);
+        family = base == 0xf ? base + static_cast<int>((eax >> 20) & 0xff) : base;
+    }
+    return {vendor, family};
+#else
+    return {"", -1};
+#endif
+}
+
+}  // namespace
+
+const batchvariant& variantforfamily(const std::string& instructionset, const std::string& vendor, int family)
+{
+    const batchvariant* first = nullptr;
+    for (const batchvariant& variant : batchvariants()) {
+        if (variant.instructionset != instructionset) {
+            continue;
+        }
+        first = first != nullptr ? first : &variant;
+        for (const familychoice& row : familychoices) {
+            if (row.vendor == vendor && row.family == family && row.variant == std::string(variant.name)) {
+                return variant;
+            }
+        }
+    }
+    return *first;
+}
+
 batchplan fastestbatchplan(std::int32_t cellcount)
 {
     const auto& variants = batchvariants();
-    return planwith(*std::find_if(variants.rbegin(), variants.rend(), [](const batchvariant& v) { return v.supported(); }),
-                    cellcount);
+    const batchvariant& widest =
+        *std::find_if(variants.rbegin(), variants.rend(), [](const batchvariant& v) { return v.supported(); });
+    const auto [vendor, family] = processorfamily();
+    return planwith(variantforfamily(widest.instructionset, vendor, family), cellcount);
 }
 
 void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits)

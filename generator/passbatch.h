@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #if defined(__FAST_MATH__)
@@ -216,6 +217,9 @@ struct fusedpass {
 // One way of running a batch, built for one instruction set.
 struct batchvariant {
     const char* name;
+    // The instruction set it needs; the widest the processor has is the
+    // one run, in the form its family runs fastest (passbatch.cpp).
+    const char* instructionset;
     // How it divides, which bounds the passes it fuses.
     fused::form division;
     // Whether it reads the reciprocals from a table rather than working
@@ -250,8 +254,13 @@ struct batchplan {
 // (which tests set).
 batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t fusedpasses = fused::mostpasses);
 
+// The variant of the instruction set that a processor of this vendor
+// ("intel", "amd" or "") and family runs.
+const batchvariant& variantforfamily(const std::string& instructionset, const std::string& vendor, int family);
+
 // The fastest plan this processor supports for a run of cellcount cells:
-// its widest instruction set's variant, fusing as many passes as it may.
+// its widest instruction set's variant, in the form that measured fastest
+// on the processor's vendor and family, fusing as many passes as it may.
 batchplan fastestbatchplan(std::int32_t cellcount);
 
 // One batch by the plan: the raw digits of its variant's passes, each

@@ -1,10 +1,11 @@
-/* The AVX2 kernel: four passes per vector, with FMA. A step's chain
-   (multiply-add, floor, multiply-subtract, multiply-add) is about 15
-   cycles; sixteen vectors in flight cover it on two FMA pipes, where eight
-   left it showing. Their x values and the constants no longer fit sixteen
-   registers, but the spills are loads and stores beside the arithmetic,
-   which ran faster than the latency did. Built with -mavx2 -mfma for this
-   file alone. */
+/* The AVX2 kernels: four passes per vector, with FMA, in two forms of the
+   division. A step's chain (multiply-add, floor, multiply-subtract,
+   multiply-add) is about 15 cycles; sixteen vectors in flight cover it on
+   two FMA pipes, where eight left it showing. Their x values and the
+   constants no longer fit sixteen registers, but the spills are loads and
+   stores beside the arithmetic, which ran faster than the latency did.
+   Built with -mavx2 -mfma for this file alone, and -frounding-math, as the
+   form rounded down changes the rounding mode. */
 #include <immintrin.h>
 
 #include "exactdivision.h"
@@ -38,7 +39,68 @@ struct avx2lanes {
     static void storetop(double* p, vector v) { _mm_storeh_pd(p, _mm256_extractf128_pd(v, 1)); }
 };
 
+/* The form rounded down (exactdivision.h), where AVX2 has no rounding of
+   its own per instruction: the batch runs with MXCSR rounding toward minus
+   infinity, so the FMA's x rho + 1.5 2^52 is rounded down, and the
+   quotient is that less the constant: a subtraction where the floor was
+   (which is two micro-operations on Intel's FMA ports). Every other
+   operation of the update is on integers below 2^53, exact in any mode.
+   The division rounds 1/d down; for an odd d > 1, 1/d is no double, so
+   rounded up it is the next double above, one more in its bits; 1/1 is
+   exact. */
+struct avx2rounddownlanes : avx2lanes {
+    static vector divisionconstant(double) { return broadcast(EXACTDIVISION_ROUNDER); }
+    static vector quotient(vector x, vector reciprocal, vector rounder)
+    {
+        return _mm256_sub_pd(_mm256_fmadd_pd(x, reciprocal, rounder), rounder);
+    }
+    static vector reciprocals(vector divisors)
+    {
+        const vector one = _mm256_set1_pd(1.0);
+        const __m256i below = _mm256_castpd_si256(_mm256_div_pd(one, divisors));
+        const __m256i aboveone = _mm256_srli_epi64(_mm256_castpd_si256(_mm256_cmp_pd(divisors, one, _CMP_GT_OQ)), 63);
+        return _mm256_castsi256_pd(_mm256_add_epi64(below, aboveone));
+    }
+};
+
+/* MXCSR rounding down while it lives, then as it was. What runs in that
+   mode is out of line, so that none of its arithmetic can move across the
+   change, and none of the caller's into it. */
+class roundingdown {
+public:
+    roundingdown() : saved(_mm_getcsr()) { _mm_setcsr((saved & ~_MM_ROUND_MASK) | _MM_ROUND_DOWN); }
+    ~roundingdown() { _mm_setcsr(saved); }
+    roundingdown(const roundingdown&) = delete;
+    roundingdown& operator=(const roundingdown&) = delete;
+
+private:
+    unsigned saved;
+};
+
+[[gnu::noinline]] void runroundingdown(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+{
+    runrotatedbatch<avx2rounddownlanes, avx2vectors>(batch, carriesout, powers);
+}
+
+[[gnu::noinline]] void divideroundingdown(const double* x, const double* reciprocals, double* quotients,
+                                          int32_t count)
+{
+    dividelanes<avx2rounddownlanes>(x, reciprocals, quotients, count, 0.0);
+}
+
 }  // namespace
+
+void runbatchavx2rounddown(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+{
+    const roundingdown mode;
+    runroundingdown(batch, carriesout, powers);
+}
+
+void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, int32_t count, double)
+{
+    const roundingdown mode;
+    divideroundingdown(x, reciprocals, quotients, count);
+}
 
 void runbatchavx2(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
 {

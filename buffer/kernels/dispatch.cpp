@@ -1,8 +1,15 @@
-/* Picks the widest kernel the processor can run, and how many passes it
-   fuses for the run's cells. Nothing but the processor and the count
-   decide: no option or environment variable changes the choice. Built
-   with the default flags, so the checks themselves run anywhere. */
+/* Picks the widest kernel the processor can run, in the form its family
+   runs fastest, and how many passes it fuses for the run's cells. Nothing
+   but the processor and the count decide: no option or environment
+   variable changes the choice. Built with the default flags, so the
+   checks themselves run anywhere. */
 #include "kernels.h"
+
+#include <string.h>
+
+#if defined(PI_X86_KERNELS)
+#include <cpuid.h>
+#endif
 
 /* computepi keeps a batch's carries and digits in arrays this long, and
    the cell arrays are padded by it on both sides. */
@@ -17,7 +24,7 @@ enum { workedout = 0, tabled = 1 };
 static int alwayssupported(void) { return 1; }
 
 static const struct batchvariant portable = {
-    "portable", portablepasses, division_tworoundings, tabled, alwayssupported, runbatchportable, divideportable,
+    "portable", "portable", portablepasses, division_tworoundings, tabled, alwayssupported, runbatchportable, divideportable,
 };
 
 #if defined(PI_X86_KERNELS)
@@ -29,26 +36,33 @@ static int avx2supported(void)
 static int avx512supported(void) { return __builtin_cpu_supports("avx512f"); }
 
 static const struct batchvariant avx2 = {
-    "avx2", avx2passes, division_fused, workedout, avx2supported, runbatchavx2, divideavx2,
+    "avx2", "avx2", avx2passes, division_fused, workedout, avx2supported, runbatchavx2, divideavx2,
+};
+
+static const struct batchvariant avx2rounddown = {
+    "avx2rounddown", "avx2", avx2passes, division_rounddown, workedout, avx2supported, runbatchavx2rounddown,
+    divideavx2rounddown,
 };
 
 static const struct batchvariant avx512 = {
-    "avx512", avx512passes, division_rounddown, workedout, avx512supported, runbatchavx512, divideavx512,
+    "avx512", "avx512", avx512passes, division_rounddown, workedout, avx512supported, runbatchavx512, divideavx512,
 };
 #endif
 
 #if defined(PI_NEON_KERNELS)
 /* Every arm64 processor has NEON. */
 static const struct batchvariant neon = {
-    "neon", neonpasses, division_fused, workedout, alwayssupported, runbatchneon, divideneon,
+    "neon", "neon", neonpasses, division_fused, workedout, alwayssupported, runbatchneon, divideneon,
 };
 #endif
 
-/* From slowest to fastest. */
+/* From the narrowest instruction set to the widest; within one, the form
+   a family no row of the table below names runs first. */
 const struct batchvariant* const batchvariants[] = {
     &portable,
 #if defined(PI_X86_KERNELS)
     &avx2,
+    &avx2rounddown,
     &avx512,
 #endif
 #if defined(PI_NEON_KERNELS)
@@ -69,11 +83,68 @@ struct batchplan planwith(const struct batchvariant* kernel, int32_t cellcount)
     return planwithfusedpasses(kernel, cellcount, FUSED_MOSTPASSES);
 }
 
+/* Where an instruction set has more than one kernel, the one each
+   processor family runs: the one that measured fastest there, in one run
+   of the benchmarks (docs/benchmarks.md). A family no row names runs the
+   set's first kernel. */
+struct familychoice {
+    int intel; /* else AMD */
+    int family;
+    const char* kernel;
+};
+
+static const struct familychoice familychoices[] = {
+#if defined(PI_X86_KERNELS)
+    /* Every Intel Core and Xeon since 2006: the floor is two
+       micro-operations on the FMA ports, and the form rounded down puts a
+       subtraction in its place. */
+    {1, 6, "avx2rounddown"},
+#endif
+    {0, 0, NULL},
+};
+
+/* The processor's vendor (1 Intel, 0 AMD, -1 another) and family. */
+static void processorfamily(int* intel, int* family)
+{
+    *intel = -1;
+    *family = -1;
+#if defined(PI_X86_KERNELS)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx)) {
+        /* "GenuineIntel" and "AuthenticAMD", in ebx, edx, ecx. */
+        *intel = ebx == 0x756e6547 ? 1 : ebx == 0x68747541 ? 0 : -1;
+    }
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        const int base = (int)((eax >> 8) & 0xf);
+        *family = base == 0xf ? base + (int)((eax >> 20) & 0xff) : base;
+    }
+#endif
+}
+
+const struct batchvariant* kernelforfamily(const char* instructionset, int intel, int family)
+{
+    const struct batchvariant* first = NULL;
+    for (int32_t i = 0; i < batchvariantcount; ++i) {
+        if (strcmp(batchvariants[i]->instructionset, instructionset) != 0) {
+            continue;
+        }
+        first = first != NULL ? first : batchvariants[i];
+        for (const struct familychoice* row = familychoices; row->kernel != NULL; ++row) {
+            if (row->intel == intel && row->family == family && strcmp(row->kernel, batchvariants[i]->name) == 0) {
+                return batchvariants[i];
+            }
+        }
+    }
+    return first;
+}
+
 struct batchplan fastestbatchplan(int32_t cellcount)
 {
     int32_t i = batchvariantcount - 1;
     while (i > 0 && !batchvariants[i]->supported()) {
         --i;
     }
-    return planwith(batchvariants[i], cellcount);
+    int intel = 0, family = 0;
+    processorfamily(&intel, &family);
+    return planwith(kernelforfamily(batchvariants[i]->instructionset, intel, family), cellcount);
 }

@@ -17,6 +17,9 @@ struct fusedpowers {
 /* One way of running a batch of passes, built for one instruction set. */
 struct batchvariant {
     const char* name;
+    /* The instruction set it needs; the widest the processor has is the
+       one run, in the form its family runs fastest (dispatch.cpp). */
+    const char* instructionset;
     /* Passes per batch: the lanes of all the vectors it keeps in flight. */
     int32_t passes;
     /* How it divides, which bounds the passes it may fuse. */
@@ -48,9 +51,14 @@ struct batchplan {
 };
 
 /* The fastest plan this processor supports for a run of cellcount cells:
-   the widest instruction set's kernel, each pass fusing as many as its
+   the widest instruction set's kernel, in the form that measured fastest
+   on the processor's vendor and family, each pass fusing as many as its
    division allows for these cells. */
 struct batchplan fastestbatchplan(int32_t cellcount);
+
+/* The kernel of the instruction set that a processor of this vendor
+   (intel 1, AMD 0, another -1) and family runs. */
+const struct batchvariant* kernelforfamily(const char* instructionset, int intel, int family);
 
 /* A plan with the given kernel for a run of cellcount cells, fusing as
    many passes as its division allows. */
@@ -74,6 +82,8 @@ void divideportable(const double* x, const double* reciprocals, double* quotient
 #if defined(PI_X86_KERNELS)
 void runbatchavx2(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
 void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
+void runbatchavx2rounddown(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
+void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
 void runbatchavx512(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
 void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
 #endif

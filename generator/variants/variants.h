@@ -32,6 +32,10 @@ inline constexpr std::int32_t neonpasses = 16 * 2;
 void runavx2(const cells& cells, double* carries, const fusedpass& pass);
 void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
 
+void runavx2rounddown(const cells& cells, double* carries, const fusedpass& pass);
+void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, std::int32_t count,
+                         double bias);
+
 void runavx512(const cells& cells, double* carries, const fusedpass& pass);
 void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
 

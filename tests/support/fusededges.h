@@ -20,13 +20,14 @@ inline const std::vector<std::pair<std::int32_t, std::int32_t>> fusededgesroundi
     {1000, 10},     {33777, 10},    {33778, 9},      {337770, 9},    {337771, 8},
     {3377699, 8},   {3377700, 7},   {16953818, 7}};
 
-// The edges of the division a kernel or variant of this name makes.
-inline const std::vector<std::pair<std::int32_t, std::int32_t>>& fusededgesof(const std::string& name)
+// The edges of a division form: "fused" (by FMA), "tworoundings" or
+// "rounddown".
+inline const std::vector<std::pair<std::int32_t, std::int32_t>>& fusededgesof(const std::string& form)
 {
-    if (name == "portable") {
+    if (form == "tworoundings") {
         return fusededgeswithtworoundings;
     }
-    return name == "avx512" ? fusededgesroundingdown : fusededgeswithfma;
+    return form == "rounddown" ? fusededgesroundingdown : fusededgeswithfma;
 }
 
 // All, for what every form must hold at each.

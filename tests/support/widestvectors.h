@@ -34,4 +34,13 @@ inline std::string emulatedwidestvectors()
     return expected != nullptr ? expected : "";
 }
 
+// Where a test runs under an emulator for a processor model, the kernel
+// (or variant) the model's vendor and family should run, as the emulating
+// script knows it; empty elsewhere.
+inline std::string emulatedkernel()
+{
+    const char* expected = std::getenv("PI_EXPECT_KERNEL");
+    return expected != nullptr ? expected : "";
+}
+
 }  // namespace testsupport
