@@ -5,6 +5,7 @@
 // its meters from them. Internal linkage, so each file keeps its own copy.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace boundmeter {
@@ -104,9 +105,40 @@ constexpr double floorbias = 0x1p-30;
 // the multiplier m the quotient carries down with, the divisor 2m + 1 left
 // implicit: the remainder is (x - q) - 2 q m, with q m the product the
 // carry needs anyway. One load fewer an update, one subtraction more.
-template <typename vector, int chains, typename rounding, bool divisors = true>
+//
+// The ring's costs one at a time, to find what binds it (ringcosts):
+// loads (the slot's numbers read from L1, else kept in registers), the
+// renewed slot (one slot's vectors read, changed and written back a step),
+// the rotation (the cells leaving the last vector rotated up a lane into
+// the first, the entering cell in lane 0, and the renewed slot's
+// reciprocal likewise: two shuffles a step) and the chunk's divisions
+// (the reciprocals of the cells entering a chunk of V steps, V / W vector
+// divisions at its start, read by the renewals).
+struct ringcosts {
+    bool loads = true;
+    bool renewed = true;
+    bool rotated = false;
+    bool divided = false;
+    bool divisors = true;
+    // Slots kept in registers rather than in L1, the first ones.
+    int registerslots = 0;
+};
+
+// Lanes of v moved up one, lane 0 from `entering`: the kernels' rotation.
+template <typename vector, std::size_t... l>
+[[gnu::always_inline]] inline vector rotatedup(const vector& v, double entering, std::index_sequence<l...>)
+{
+    constexpr int width = int(sizeof(vector) / sizeof(double));
+    const vector in = entering - vector{};
+    return __builtin_shufflevector(v, in, (l == 0 ? width : int(l) - 1)...);
+}
+
+template <typename vector, int chains, typename rounding, ringcosts costs = ringcosts{}>
 [[gnu::always_inline]] inline double runringchains(std::int64_t iterations, rounding round, double bias)
 {
+    constexpr bool divisors = costs.divisors;
+    constexpr int width = int(sizeof(vector) / sizeof(double));
+    const auto lanes = std::make_index_sequence<width>();
     struct alignas(64) ringslot {
         vector reciprocal, divisor, multiplier;
     };
@@ -119,27 +151,54 @@ template <typename vector, int chains, typename rounding, bool divisors = true>
                    vector{} + (divisors ? chainmultiplier : (chaindivisor - 1) / 2)};
     }
     ringslot* slots = ring;
+    const ringslot inregisters = ring[0];
+    alignas(64) double entering[chains];
+    for (double& reciprocal : entering) {
+        reciprocal = 1.0 / chaindivisor;
+    }
+    double* enteringreciprocals = entering;
+    const vector enteringdivisors = vector{} + chaindivisor;
+    const vector one = vector{} + 1.0;
     const vector unchanged{};  // x + 0 is x, but no compiler may drop it
     for (std::int64_t n = 0; n < iterations; ++n) {
         // The ring stays in memory, as in the kernels.
-        __asm__("" : "+r"(slots));
+        __asm__("" : "+r"(slots), "+r"(enteringreciprocals));
+        if constexpr (costs.divided) {
+            if (n % chains == 0) {
+                for (int v = 0; v < chains; v += width) {
+                    const vector some = one / enteringdivisors;
+                    __builtin_memcpy(enteringreciprocals + v, &some, sizeof some);
+                }
+            }
+        }
 #pragma GCC unroll 32
         for (int i = 0; i < chains; ++i) {
-            const vector q = quotientof(round, x[i], slots[i].reciprocal, vector{} + bias);
-            const vector& multiplier = slots[(i + chains - 1) % chains].multiplier;
+            const bool loaded = costs.loads && i >= costs.registerslots;
+            const ringslot& own = loaded ? slots[i] : inregisters;
+            const vector q = quotientof(round, x[i], own.reciprocal, vector{} + bias);
+            const vector& multiplier =
+                loaded ? slots[(i + chains - 1) % chains].multiplier : own.multiplier;
             if constexpr (divisors) {
-                x[i] = (x[i] - q * slots[i].divisor) * 10.0 + q * multiplier;
+                x[i] = (x[i] - q * own.divisor) * 10.0 + q * multiplier;
             } else {
                 const vector carried = q * multiplier;
                 x[i] = ((x[i] - q) - 2.0 * carried) * 10.0 + carried;
             }
         }
         ringslot& renewed = slots[n % chains];
-        renewed.reciprocal = renewed.reciprocal + unchanged;
-        if constexpr (divisors) {
-            renewed.divisor = renewed.divisor + unchanged;
+        if constexpr (costs.rotated) {
+            // Every chain's lanes hold like values, so rotating keeps them.
+            x[0] = rotatedup(x[chains - 1], x[0][0], lanes);
+            renewed.reciprocal = rotatedup(renewed.reciprocal, enteringreciprocals[n % chains], lanes);
+        } else if constexpr (costs.renewed) {
+            renewed.reciprocal = renewed.reciprocal + unchanged;
         }
-        renewed.multiplier = renewed.multiplier + unchanged;
+        if constexpr (costs.renewed) {
+            if constexpr (divisors) {
+                renewed.divisor = renewed.divisor + unchanged;
+            }
+            renewed.multiplier = renewed.multiplier + unchanged;
+        }
     }
     vector sum{};
     for (int i = 0; i < chains; ++i) {
@@ -151,7 +210,48 @@ template <typename vector, int chains, typename rounding, bool divisors = true>
 template <typename vector, int chains, typename rounding>
 [[gnu::always_inline]] inline double runtwonumberringchains(std::int64_t iterations, rounding round, double bias)
 {
-    return runringchains<vector, chains, rounding, false>(iterations, round, bias);
+    return runringchains<vector, chains, rounding, ringcosts{.divisors = false}>(iterations, round, bias);
+}
+
+// The ring's costs apart: its loads alone (no slot renewed), its renewal
+// alone (the numbers in registers), and the whole kernel's step: the ring
+// with the rotation and the chunk's divisions.
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runringloadschains(std::int64_t iterations, rounding round, double bias)
+{
+    return runringchains<vector, chains, rounding, ringcosts{.renewed = false}>(iterations, round, bias);
+}
+
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runringrenewalchains(std::int64_t iterations, rounding round, double bias)
+{
+    return runringchains<vector, chains, rounding, ringcosts{.loads = false}>(iterations, round, bias);
+}
+
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runringrotatedchains(std::int64_t iterations, rounding round, double bias)
+{
+    return runringchains<vector, chains, rounding, ringcosts{.rotated = true}>(iterations, round, bias);
+}
+
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runringdividedchains(std::int64_t iterations, rounding round, double bias)
+{
+    return runringchains<vector, chains, rounding, ringcosts{.divided = true}>(iterations, round, bias);
+}
+
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runringpartlyinregisterschains(std::int64_t iterations, rounding round,
+                                                                   double bias)
+{
+    return runringchains<vector, chains, rounding, ringcosts{.registerslots = 4}>(iterations, round, bias);
+}
+
+template <typename vector, int chains, typename rounding>
+[[gnu::always_inline]] inline double runkernelstepchains(std::int64_t iterations, rounding round, double bias)
+{
+    return runringchains<vector, chains, rounding, ringcosts{.rotated = true, .divided = true}>(iterations, round,
+                                                                                               bias);
 }
 
 // The portable kernels' lanes: each works out its multiplier (a base the

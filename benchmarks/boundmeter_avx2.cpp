@@ -37,9 +37,20 @@ double roundingdown(std::int64_t iterations)
 [[gnu::noinline]] double avx2rounddown12(std::int64_t iterations);
 [[gnu::noinline]] double avx2rounddown16(std::int64_t iterations);
 [[gnu::noinline]] double avx2rounddownring16(std::int64_t iterations);
+[[gnu::noinline]] double avx2rounddownringloads16(std::int64_t iterations);
+[[gnu::noinline]] double avx2rounddownringrenewal16(std::int64_t iterations);
+[[gnu::noinline]] double avx2rounddownringrotated16(std::int64_t iterations);
+[[gnu::noinline]] double avx2rounddownringdivided16(std::int64_t iterations);
+[[gnu::noinline]] double avx2rounddownkernelstep16(std::int64_t iterations);
 BOUNDMETER_CHAINS(avx2rounddown, vector256, rounddown256, rounddown256::rounder, 12)
 BOUNDMETER_CHAINS(avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
 BOUNDMETER_SHAPE(ring, runringchains, avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+BOUNDMETER_SHAPE(ringloads, runringloadschains, avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+BOUNDMETER_SHAPE(ringrenewal, runringrenewalchains, avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+BOUNDMETER_SHAPE(ringrotated, runringrotatedchains, avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+BOUNDMETER_SHAPE(ringdivided, runringdividedchains, avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+BOUNDMETER_SHAPE(kernelstep, runkernelstepchains, avx2rounddown, vector256, rounddown256, rounddown256::rounder, 16)
+BOUNDMETER_SHAPE(kernelstep, runkernelstepchains, avx2floor, vector256, floor256, boundmeter::floorbias, 16)
 
 BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 8)
 BOUNDMETER_CHAINS(avx2floor, vector256, floor256, boundmeter::floorbias, 10)
@@ -70,7 +81,13 @@ std::vector<meter> avx2meters()
             {"ring", 4, 16, avx2floorring16, true}, {"ringadds", 4, 16, avx2addsring16, true},
             {"ringoftwo", 4, 16, avx2floorringoftwo16, true},
             {"rounddown", 4, 12, roundingdown<avx2rounddown12>}, {"rounddown", 4, 16, roundingdown<avx2rounddown16>},
-            {"ringrounddown", 4, 16, roundingdown<avx2rounddownring16>, true}};
+            {"ringrounddown", 4, 16, roundingdown<avx2rounddownring16>, true},
+            {"ringloadsrounddown", 4, 16, roundingdown<avx2rounddownringloads16>, true},
+            {"ringrenewalrounddown", 4, 16, roundingdown<avx2rounddownringrenewal16>, true},
+            {"ringrotatedrounddown", 4, 16, roundingdown<avx2rounddownringrotated16>, true},
+            {"ringdividedrounddown", 4, 16, roundingdown<avx2rounddownringdivided16>, true},
+            {"kernelsteprounddown", 4, 16, roundingdown<avx2rounddownkernelstep16>, true},
+            {"kernelstep", 4, 16, avx2floorkernelstep16, true}};
 }
 
 }  // namespace boundmeter

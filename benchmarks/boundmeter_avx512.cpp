@@ -37,6 +37,13 @@ BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 16)
 BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 24)
 BOUNDMETER_SHAPE(ring, runringchains, avx512rounddown, vector512, rounddown512, rounder, 16)
 BOUNDMETER_SHAPE(ringoftwo, runtwonumberringchains, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_SHAPE(ringloads, runringloadschains, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_SHAPE(ringrenewal, runringrenewalchains, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_SHAPE(ringrotated, runringrotatedchains, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_SHAPE(ringdivided, runringdividedchains, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_SHAPE(kernelstep, runkernelstepchains, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_SHAPE(ringpartlyinregisters, runringpartlyinregisterschains, avx512rounddown, vector512, rounddown512,
+                 rounder, 16)
 
 }  // namespace
 
@@ -48,7 +55,13 @@ std::vector<meter> avx512meters()
             {"adds", 8, 12, avx512adds12},   {"adds", 8, 16, avx512adds16},   {"adds", 8, 24, avx512adds24},
             {"rounddown", 8, 12, avx512rounddown12}, {"rounddown", 8, 16, avx512rounddown16},
             {"rounddown", 8, 24, avx512rounddown24}, {"ring", 8, 16, avx512rounddownring16, true},
-            {"ringoftwo", 8, 16, avx512rounddownringoftwo16, true}};
+            {"ringoftwo", 8, 16, avx512rounddownringoftwo16, true},
+            {"ringloads", 8, 16, avx512rounddownringloads16, true},
+            {"ringrenewal", 8, 16, avx512rounddownringrenewal16, true},
+            {"ringrotated", 8, 16, avx512rounddownringrotated16, true},
+            {"ringdivided", 8, 16, avx512rounddownringdivided16, true},
+            {"kernelstep", 8, 16, avx512rounddownkernelstep16, true},
+            {"ringpartlyinregisters", 8, 16, avx512rounddownringpartlyinregisters16, true}};
 }
 
 }  // namespace boundmeter

@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "boundmeter.h"
@@ -61,6 +62,14 @@ void kernel(benchmark::State& state, const batchvariant* kernel)
 int main(int argc, char** argv)
 {
     boundmeter::registerbounds();
+    // What dispatch runs here, and what it runs on each family the table
+    // knows (AMD's Zen families beside Intel's family 6).
+    benchmark::AddCustomContext("chosen_kernel", fastestbatchplan(0).kernel->name);
+    for (const auto& [vendor, intel, family] : {std::tuple{"intel", 1, 6}, std::tuple{"amd", 0, 23},
+                                                std::tuple{"amd", 0, 25}, std::tuple{"amd", 0, 26}}) {
+        benchmark::AddCustomContext("family_" + std::string(vendor) + "_" + std::to_string(family) + "_avx2",
+                                    kernelforfamily("avx2", intel, family)->name);
+    }
     benchmark::RegisterBenchmark("plainloop", plainlooptime)
         ->ArgsProduct({counts})
         ->Unit(benchmark::kMillisecond);

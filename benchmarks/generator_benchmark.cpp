@@ -96,6 +96,7 @@ void plainlooptime(benchmark::State& state)
 
 int main(int argc, char** argv)
 {
+    benchmark::AddCustomContext("chosen_kernel", generator::fastestbatchplan(0).variant->name);
     boundmeter::registerbounds();
     benchmark::RegisterBenchmark("onepass", onepassloop)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("plainloop", plainlooptime)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);

@@ -67,6 +67,17 @@
    3,377,699 and 7 every count, with one rounding fewer than the floor of
    the fused form.
 
+   Where instructions have no rounding of their own (AVX2), the same form
+   runs with the processor's rounding mode set to round toward minus
+   infinity for a batch, and restored after it. Every other operation of
+   the update works on integers below 2^53 (the remainder x - q d, the
+   products and sums that make the next x, the numbers' adds, min and max)
+   and is exact in any mode; the subtraction of 1.5 2^52 is exact too. The
+   vector division 1/d then rounds down; for an odd d > 1, 1/d is not a
+   double (its denominator is no power of two), so 1/d rounded up is the
+   next double above it: one more in the bits of a positive double. For
+   d = 1 the division is exact, and 1 is the reciprocal.
+
    At cell 0 (divisor 1, reciprocal 1, below it too) y = x + e rounds to x
    for any x below 2^53, as e < 1/2, and x + 1.5 2^52 is exact.
 
@@ -85,7 +96,8 @@
 #endif
 
 /* How a kernel divides: one rounding (FMA), two (any other way), or one
-   rounding down with the reciprocal rounded up. */
+   rounding down with the reciprocal rounded up (by the instruction, or by
+   the rounding mode). */
 enum divisionform { division_fused = 0, division_tworoundings = 1, division_rounddown = 2 };
 
 /* The most passes fused into one: more would serve only counts that take

@@ -71,7 +71,15 @@ inline constexpr std::int32_t batchpasses = 128;
 // (doubles in [2^52, 2^53) are the integers, and x rho < 2^51), and
 // subtracting 1.5 2^52 is exact: one rounding instruction fewer than the
 // floor of the fused form. It covers 33,777, 337,770 and 3,377,699 digits
-// for k = 10, 9 and 8, and every count with 7.
+// for k = 10, 9 and 8, and every count with 7. Where instructions have no
+// rounding of their own (AVX2), the batch runs with the rounding mode set
+// to round toward minus infinity, restored after it: every other
+// operation of the update is on integers below 2^53 (the remainder, the
+// products and sums of the next x, the numbers' adds and clamps), exact in
+// any mode, and so is subtracting 1.5 2^52. The vector division 1/d then
+// rounds down, and for an odd d > 1, 1/d is not a double (its denominator
+// is no power of two), so rounded up it is the next double above: one
+// more in the bits of a positive double. 1/1 is exact.
 //
 // bias() is the smallest power of two the claim allows, largestdivisor()
 // the largest divisor it then covers, both worked out below from these

@@ -38,14 +38,13 @@ def cpuinfo():
     return fields
 
 
-def divisionof(info):
-    """How the kernel the programs pick here divides."""
-    flags = info.get("flags", "").split()
-    if "avx512f" in flags:
+def divisionof(context):
+    """How the kernel the programs pick here divides, as the benchmark
+    names it."""
+    kernel = context.get("chosen_kernel", "")
+    if kernel == "avx512" or kernel.endswith("rounddown"):
         return "rounded down"
-    if ("avx2" in flags and "fma" in flags) or os.uname().machine in ("aarch64", "arm64"):
-        return "by FMA"
-    return "with two roundings"
+    return "with two roundings" if kernel == "portable" else "by FMA"
 
 
 def compilerof(bindir):
@@ -66,9 +65,12 @@ def rate(value):
     return f"{value / 1e6:.3g} M"
 
 
-# The kernels' shape: the ring of the rotated lanes at their sixteen
-# vectors, or the portable lanes.
-SHAPES = (("ring", "16"), ("lanes", None))
+# Each kernel's shape: the ring of the rotated lanes at their sixteen
+# vectors in the kernel's form, or the portable lanes: its instruction
+# set, meter and vectors.
+SHAPES = {"avx512": ("avx512", "ring", "16"), "avx2": ("avx2", "ring", "16"),
+          "avx2rounddown": ("avx2", "ringrounddown", "16"), "neon": ("neon", "ring", "16"),
+          "portable": ("portable", "lanes", None)}
 
 
 def repeated(results):
@@ -109,24 +111,35 @@ def meters(results):
 
 
 def shapesof(results):
-    """Each instruction set's kernel shape: its median share of the bound."""
-    return {instructionset: counters["of_bound"][0]
-            for instructionset, form, vectors, counters in meters(results)
-            if any(form == shape and chains in (None, vectors) for shape, chains in SHAPES)}
+    """Each kernel's shape: its median share of the bound."""
+    found = {(instructionset, form, vectors): counters["of_bound"][0]
+             for instructionset, form, vectors, counters in meters(results)}
+    shares = {}
+    for kernel, (instructionset, form, vectors) in SHAPES.items():
+        for (s, f, v), value in found.items():
+            if (s, f) == (instructionset, form) and vectors in (None, v):
+                shares[kernel] = value
+    return shares
 
 
 def metertable(results):
     print("### What binds: the meters beside the bound")
     print()
     print("The bound is the fastest form of one update's arithmetic on independent vectors in registers "
-          "(floor: a floor instruction; adds: rounding by two adds; rounddown: one FMA rounded down), "
+          "(floor: a floor instruction; adds: rounding by two adds; rounddown: one FMA rounded down, "
+          "by the instruction with AVX-512, by MXCSR with AVX2), "
           "at 8 to 24 vectors; with 16 AVX2 vectors the compiler spills some to the stack. A shape "
           "is the same update with what the kernels do around it: the ring of the rotated lanes "
           "(ring: three loads an update from L1, a slot renewed a step; ringadds: rounding by adds; "
-          "ringoftwo: two numbers a slot, the divisor worked out), or the portable lanes (each works "
-          "out its multiplier and divisor, and reads and writes its cell through arrays). No batch "
-          "fills or drains, nothing is released. Medians of the repetitions, the lowest and highest "
-          "in brackets.")
+          "ringoftwo: two numbers a slot, the divisor worked out; a name ending in rounddown, that "
+          "meter in the form rounded down by MXCSR), its costs one at a time (ringloads: the loads "
+          "alone, no slot renewed; ringrenewal: the renewal alone, the numbers in registers; "
+          "ringrotated: the ring with the two shuffles a step of the rotation; ringdivided: the ring "
+          "with a chunk's vector divisions of the entering reciprocals) and all of them "
+          "(kernelstep: the kernel's step but for its loads and stores of cells), or the portable "
+          "lanes (each works out its multiplier and divisor, and reads and writes its cell through "
+          "arrays). No batch fills or drains, nothing is released. Medians of the repetitions, the "
+          "lowest and highest in brackets.")
     print()
     print("| instruction set | meter | vectors | cell updates/s | of the bound |")
     print("| --- | --- | --- | --- | --- |")
@@ -231,7 +244,7 @@ def main():
     generator = json.loads(Path(work, "generator.json").read_text())
     info = cpuinfo()
     context = buffer["context"]
-    division = divisionof(info)
+    division = divisionof(context)
 
     name = info.get("model name", os.uname().machine)
     family, model = info.get("cpu family"), info.get("model")
@@ -249,6 +262,14 @@ def main():
     if bounds:
         print("- bounds measured in this run, cell updates/s: " +
               ", ".join(f"{s} {v:.3g} G" for s, v in bounds))
+    chosen = {key[len("family_"):]: value for key, value in context.items() if key.startswith("family_")}
+    if "chosen_kernel" in context:
+        print(f"- kernel chosen here: {context['chosen_kernel']} (buffer), "
+              f"{generator['context'].get('chosen_kernel', '?')} (generator), for "
+              f"{info.get('vendor_id', '?')} family {family}")
+    if chosen:
+        print("- each family's choice where its instruction set has more than one form: " +
+              "; ".join(f"{family.replace('_', ' ')}: {kernel}" for family, kernel in sorted(chosen.items())))
     edges = ", ".join(f"k = {k} to {last:,} digits" for last, k in FUSED_EDGES[division])
     print(f"- passes fused (division {division}): {edges}, {FUSED_EDGES[division][-1][1] - 1} above")
     print()

@@ -29,8 +29,8 @@ COMMON = ["-O3", "-DNDEBUG", "-std=c++20", "-DPI_X86_KERNELS", "-DPI_NEON_KERNEL
           "-I" + os.path.join(ROOT, "buffer"), "-I" + os.path.join(ROOT, "buffer", "kernels"),
           "-I" + os.path.join(ROOT, "generator"), "-I" + os.path.join(ROOT, "benchmarks")]
 
-X86 = ["skylake-avx512", "icelake-server", "znver3"]
-AVX512 = ["skylake-avx512", "icelake-server"]
+X86 = ["skylake", "skylake-avx512", "icelake-server", "sapphirerapids", "znver3"]
+AVX512 = ["skylake-avx512", "icelake-server", "sapphirerapids"]
 ARM64 = ["neoverse-n1", "cortex-a72", "cortex-a76", "apple-m1"]
 GXX = "g++"
 ARMGXX = "aarch64-linux-gnu-g++"
@@ -40,8 +40,9 @@ ARMGXX = "aarch64-linux-gnu-g++"
 METERS = {
     "avx512": ("benchmarks/boundmeter_avx512.cpp", ["-mavx512f"], GXX,
                [("avx512%s%d" % (f, k), 8) for f in ("floor", "adds", "rounddown") for k in (12, 16, 24)]),
-    "avx2": ("benchmarks/boundmeter_avx2.cpp", ["-mavx2", "-mfma"], GXX,
-             [("avx2%s%d" % (f, k), 4) for f in ("floor", "adds") for k in (8, 10, 12, 16)]),
+    "avx2": ("benchmarks/boundmeter_avx2.cpp", ["-mavx2", "-mfma", "-frounding-math"], GXX,
+             [("avx2%s%d" % (f, k), 4) for f in ("floor", "adds") for k in (8, 10, 12, 16)] +
+             [("avx2rounddown%d" % k, 4) for k in (12, 16)]),
     "portable": ("benchmarks/boundmeter_portable.cpp", [], GXX,
                  [("portableadds%d" % k, 2) for k in (8, 12, 16, 24)]),
     "portable (arm64)": ("benchmarks/boundmeter_portable.cpp", [], ARMGXX,
@@ -58,13 +59,18 @@ FLOORS = {"avx512": ["avx512"], "avx2": ["avx2"], "portable": ["portable"],
 # processors, compiler
 KERNELS = [
     ("buffer avx512", "buffer/kernels/avx512.cpp", ["-mavx512f"], "avx512lanes", "avx512", AVX512, GXX),
-    ("buffer avx2", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma"], "avx2lanes", "avx2", X86, GXX),
+    ("buffer avx2", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma", "-frounding-math"], "avx2lanes", "avx2", X86, GXX),
+    ("buffer avx2rounddown", "buffer/kernels/avx2.cpp", ["-mavx2", "-mfma", "-frounding-math"],
+     "avx2rounddownlanes", "avx2", X86, GXX),
     ("buffer portable", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable", X86, GXX),
     ("buffer neon", "buffer/kernels/neon.cpp", [], "neonlanes", "neon", ARM64, ARMGXX),
     ("buffer portable (arm64)", "buffer/kernels/portable.cpp", [], "runbatchportable", "portable (arm64)",
      ARM64, ARMGXX),
     ("generator avx512", "generator/variants/avx512.cpp", ["-mavx512f"], "runavx512", "avx512", AVX512, GXX),
-    ("generator avx2", "generator/variants/avx2.cpp", ["-mavx2", "-mfma"], "runavx2", "avx2", X86, GXX),
+    ("generator avx2", "generator/variants/avx2.cpp", ["-mavx2", "-mfma", "-frounding-math"], "runavx2", "avx2",
+     X86, GXX),
+    ("generator avx2rounddown", "generator/variants/avx2.cpp", ["-mavx2", "-mfma", "-frounding-math"],
+     "runroundingdown", "avx2", X86, GXX),
     ("generator portable", "generator/passbatch.cpp", [], "runportable", "portable", X86, GXX),
     ("generator neon", "generator/variants/neon.cpp", [], "runneon", "neon", ARM64, ARMGXX),
     ("generator portable (arm64)", "generator/passbatch.cpp", [], "runportable", "portable (arm64)",
@@ -91,7 +97,7 @@ def function_lines(assembly, function):
     if function is None:
         return lines
     start = next(i for i, line in enumerate(lines)
-                 if re.match(r"^_Z\w*?\d%s(?![a-z0-9])\w*:" % function, line) or line.startswith(function + ":"))
+                 if re.match(r"^_Z\w*?\d%s(?![a-z0-9])[\w.]*:" % function, line) or line.startswith(function + ":"))
     end = next(i for i in range(start, len(lines)) if lines[i].lstrip().startswith(".size"))
     return lines[start:end]
 
