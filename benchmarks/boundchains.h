@@ -207,52 +207,19 @@ template <typename vector, int chains, typename rounding, ringcosts costs = ring
     return sum[0];
 }
 
-template <typename vector, int chains, typename rounding>
-[[gnu::always_inline]] inline double runtwonumberringchains(std::int64_t iterations, rounding round, double bias)
-{
-    return runringchains<vector, chains, rounding, ringcosts{.divisors = false}>(iterations, round, bias);
-}
-
-// The ring's costs apart: its loads alone (no slot renewed), its renewal
-// alone (the numbers in registers), and the whole kernel's step: the ring
-// with the rotation and the chunk's divisions.
-template <typename vector, int chains, typename rounding>
-[[gnu::always_inline]] inline double runringloadschains(std::int64_t iterations, rounding round, double bias)
-{
-    return runringchains<vector, chains, rounding, ringcosts{.renewed = false}>(iterations, round, bias);
-}
-
-template <typename vector, int chains, typename rounding>
-[[gnu::always_inline]] inline double runringrenewalchains(std::int64_t iterations, rounding round, double bias)
-{
-    return runringchains<vector, chains, rounding, ringcosts{.loads = false}>(iterations, round, bias);
-}
-
-template <typename vector, int chains, typename rounding>
-[[gnu::always_inline]] inline double runringrotatedchains(std::int64_t iterations, rounding round, double bias)
-{
-    return runringchains<vector, chains, rounding, ringcosts{.rotated = true}>(iterations, round, bias);
-}
-
-template <typename vector, int chains, typename rounding>
-[[gnu::always_inline]] inline double runringdividedchains(std::int64_t iterations, rounding round, double bias)
-{
-    return runringchains<vector, chains, rounding, ringcosts{.divided = true}>(iterations, round, bias);
-}
-
-template <typename vector, int chains, typename rounding>
-[[gnu::always_inline]] inline double runringpartlyinregisterschains(std::int64_t iterations, rounding round,
-                                                                   double bias)
-{
-    return runringchains<vector, chains, rounding, ringcosts{.registerslots = 4}>(iterations, round, bias);
-}
-
-template <typename vector, int chains, typename rounding>
-[[gnu::always_inline]] inline double runkernelstepchains(std::int64_t iterations, rounding round, double bias)
-{
-    return runringchains<vector, chains, rounding, ringcosts{.rotated = true, .divided = true}>(iterations, round,
-                                                                                               bias);
-}
+// The ring's costs apart: two numbers a slot; its loads alone (no slot
+// renewed); its renewal alone (the numbers in registers); with the
+// rotation; with the chunk's divisions; and the whole kernel's step, the
+// ring with the rotation and the divisions.
+inline constexpr ringcosts ringoftwo{.divisors = false};
+inline constexpr ringcosts ringloads{.renewed = false};
+inline constexpr ringcosts ringrenewal{.loads = false};
+inline constexpr ringcosts ringrotated{.rotated = true};
+inline constexpr ringcosts ringdivided{.divided = true};
+inline constexpr ringcosts kernelstep{.rotated = true, .divided = true};
+// And the ring with its first four slots in registers: a quarter of its
+// loads fewer.
+inline constexpr ringcosts ringpartlyinregisters{.registerslots = 4};
 
 // The portable kernels' lanes: each works out its multiplier (a base the
 // step sets, plus its lane) and its divisor 2m - 1, and reads its cell and
@@ -309,4 +276,11 @@ template <typename vector, int chains, typename rounding>
     double form##shape##chains(std::int64_t iterations)                                \
     {                                                                                  \
         return boundmeter::runner<vector, chains>(iterations, rounding{}, bias);       \
+    }
+// A ring meter with some of its costs (ringcosts, named as the meter).
+#define BOUNDMETER_RING(shape, form, vector, rounding, bias, chains)                                       \
+    double form##shape##chains(std::int64_t iterations)                                                   \
+    {                                                                                                     \
+        return boundmeter::runringchains<vector, chains, rounding, boundmeter::shape>(iterations, rounding{}, \
+                                                                                      bias);              \
     }

@@ -36,14 +36,13 @@ BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 12)
 BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 16)
 BOUNDMETER_CHAINS(avx512rounddown, vector512, rounddown512, rounder, 24)
 BOUNDMETER_SHAPE(ring, runringchains, avx512rounddown, vector512, rounddown512, rounder, 16)
-BOUNDMETER_SHAPE(ringoftwo, runtwonumberringchains, avx512rounddown, vector512, rounddown512, rounder, 16)
-BOUNDMETER_SHAPE(ringloads, runringloadschains, avx512rounddown, vector512, rounddown512, rounder, 16)
-BOUNDMETER_SHAPE(ringrenewal, runringrenewalchains, avx512rounddown, vector512, rounddown512, rounder, 16)
-BOUNDMETER_SHAPE(ringrotated, runringrotatedchains, avx512rounddown, vector512, rounddown512, rounder, 16)
-BOUNDMETER_SHAPE(ringdivided, runringdividedchains, avx512rounddown, vector512, rounddown512, rounder, 16)
-BOUNDMETER_SHAPE(kernelstep, runkernelstepchains, avx512rounddown, vector512, rounddown512, rounder, 16)
-BOUNDMETER_SHAPE(ringpartlyinregisters, runringpartlyinregisterschains, avx512rounddown, vector512, rounddown512,
-                 rounder, 16)
+BOUNDMETER_RING(ringoftwo, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_RING(ringloads, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_RING(ringrenewal, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_RING(ringrotated, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_RING(ringdivided, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_RING(kernelstep, avx512rounddown, vector512, rounddown512, rounder, 16)
+BOUNDMETER_RING(ringpartlyinregisters, avx512rounddown, vector512, rounddown512, rounder, 16)
 
 }  // namespace
 
