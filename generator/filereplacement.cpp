@@ -219,7 +219,7 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
     do {
         descriptor = ::open(name, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
     } while (descriptor < 0 && errno == EINTR);
-    opendescriptor open{descriptor};
+    opendescriptor opened{descriptor};
     if (descriptor < 0 || ::fstat(descriptor, &file) != 0) {
         const int reason = errno;
         if (!existed) {
@@ -238,9 +238,9 @@ int writefile(const char* name, std::ostream& err, const std::string& text)
         releasesignals();
     }
     if (!replaceable) {
-        return writeinplace(name, err, open, file, text);
+        return writeinplace(name, err, opened, file, text);
     }
-    return replacefile(name, err, found.data(), open, file, made, text);
+    return replacefile(name, err, found.data(), opened, file, made, text);
 }
 
 }  // namespace generator

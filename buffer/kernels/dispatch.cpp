@@ -24,7 +24,8 @@ enum { workedout = 0, tabled = 1 };
 static int alwayssupported(void) { return 1; }
 
 static const struct batchvariant portable = {
-    "portable", "portable", portablepasses, division_tworoundings, tabled, alwayssupported, runbatchportable, divideportable,
+    "portable", "portable", portablepasses, division_tworoundings, tabled, alwayssupported, runbatchportable,
+    divideportable,
 };
 
 #if defined(PI_X86_KERNELS)
@@ -88,7 +89,7 @@ struct batchplan planwith(const struct batchvariant* kernel, int32_t cellcount)
    of the benchmarks (docs/benchmarks.md). A family no row names runs the
    set's first kernel. */
 struct familychoice {
-    int intel; /* else AMD */
+    int intel; /* 1 Intel, 0 AMD */
     int family;
     const char* kernel;
 };

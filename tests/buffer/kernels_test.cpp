@@ -82,7 +82,8 @@ TEST(kernels, DispatchPicksTheWidestDoublesTheProcessorHasInItsFamilysFormFusing
     // an emulator, the kernel by what the script knows of the model; not by
     // the table.
     const batchplan chosen = fastestbatchplan(0);
-    const char* const forms[] = {"fused", "tworoundings", "rounddown"};
+    static_assert(division_fused == 0 && division_tworoundings == 1 && division_rounddown == 2,
+                  "numbered as fusededgesof numbers the forms");
     for (const std::string& widest : {testsupport::widestvectors(), testsupport::emulatedwidestvectors()}) {
         if (!widest.empty()) {
             EXPECT_EQ(chosen.kernel->instructionset, widest);
@@ -91,7 +92,7 @@ TEST(kernels, DispatchPicksTheWidestDoublesTheProcessorHasInItsFamilysFormFusing
     if (const std::string expected = testsupport::emulatedkernel(); !expected.empty()) {
         EXPECT_EQ(chosen.kernel->name, expected);
     }
-    for (const auto& [n, k] : testsupport::fusededgesof(forms[chosen.kernel->form])) {
+    for (const auto& [n, k] : testsupport::fusededgesof(chosen.kernel->form)) {
         const batchplan plan = fastestbatchplan(n * 10 / 3);
         EXPECT_EQ(plan.kernel, chosen.kernel) << "N = " << n;
         EXPECT_EQ(plan.fusedpasses, k) << "N = " << n;

@@ -97,7 +97,10 @@ TEST(batchvariants, DispatchPicksTheWidestDoublesTheProcessorHasInItsFamilysForm
     // an emulator, the variant by what the script knows of the model; not by
     // the table.
     const generator::batchplan chosen = generator::fastestbatchplan(0);
-    const char* const forms[] = {"fused", "tworoundings", "rounddown"};
+    using generator::fused::form;
+    static_assert(static_cast<int>(form::fused) == 0 && static_cast<int>(form::tworoundings) == 1 &&
+                      static_cast<int>(form::rounddown) == 2,
+                  "numbered as fusededgesof numbers the forms");
     for (const std::string& widest : {testsupport::widestvectors(), testsupport::emulatedwidestvectors()}) {
         if (!widest.empty()) {
             EXPECT_EQ(chosen.variant->instructionset, widest);
@@ -106,7 +109,7 @@ TEST(batchvariants, DispatchPicksTheWidestDoublesTheProcessorHasInItsFamilysForm
     if (const std::string expected = testsupport::emulatedkernel(); !expected.empty()) {
         EXPECT_EQ(chosen.variant->name, expected);
     }
-    for (const auto& [n, k] : testsupport::fusededgesof(forms[static_cast<int>(chosen.variant->division)])) {
+    for (const auto& [n, k] : testsupport::fusededgesof(static_cast<int>(chosen.variant->division))) {
         const generator::batchplan plan = generator::fastestbatchplan(n * 10 / 3);
         EXPECT_EQ(plan.variant, chosen.variant) << "N = " << n;
         EXPECT_EQ(plan.fusedpasses, k) << "N = " << n;

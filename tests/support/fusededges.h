@@ -20,14 +20,14 @@ inline const std::vector<std::pair<std::int32_t, std::int32_t>> fusededgesroundi
     {1000, 10},     {33777, 10},    {33778, 9},      {337770, 9},    {337771, 8},
     {3377699, 8},   {3377700, 7},   {16953818, 7}};
 
-// The edges of a division form: "fused" (by FMA), "tworoundings" or
-// "rounddown".
-inline const std::vector<std::pair<std::int32_t, std::int32_t>>& fusededgesof(const std::string& form)
+// The edges of a division form, numbered as both subsystems number their
+// forms: 0 by FMA, 1 with two roundings, 2 rounded down.
+inline const std::vector<std::pair<std::int32_t, std::int32_t>>& fusededgesof(int form)
 {
-    if (form == "tworoundings") {
+    if (form == 1) {
         return fusededgeswithtworoundings;
     }
-    return form == "rounddown" ? fusededgesroundingdown : fusededgeswithfma;
+    return form == 2 ? fusededgesroundingdown : fusededgeswithfma;
 }
 
 // All, for what every form must hold at each.
