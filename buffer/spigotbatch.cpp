@@ -1,23 +1,53 @@
 #include "spigotbatch.h"
 
 #include <stdlib.h>
+#include <string.h>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+/* Huge pages hold the cells where the system gives them for the asking:
+   at the largest count, the page faults of 4 KB pages cost about as much
+   as writing the cells. */
+enum { hugepage = 2 * 1024 * 1024 };
+
+static void* allocatecells(size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (bytes >= hugepage) {
+        const size_t whole = (bytes + hugepage - 1) / hugepage * hugepage;
+        void* block = NULL;
+        if (posix_memalign(&block, hugepage, whole) != 0) {
+            return NULL;
+        }
+        /* Only advice: without huge pages the cells are as good. */
+        (void)madvise(block, whole, MADV_HUGEPAGE);
+        return block;
+    }
+#endif
+    return malloc(bytes);
+}
 
 int openbatch(struct spigotbatch* batch, int32_t cellcount, int tabled)
 {
     const size_t span = (size_t)cellcount + 2 * BATCH_PADDING;
+    /* The table after the cells, on a cache line of its own. */
+    const size_t tableoffset = (span * sizeof(int32_t) + 63) / 64 * 64;
     batch->cellcount = cellcount;
     batch->reciprocals = NULL;
-    batch->block = malloc((tabled ? 2 : 1) * span * sizeof(double));
+    batch->blockbytes = tabled ? tableoffset + span * sizeof(double) : span * sizeof(int32_t);
+    batch->block = allocatecells(batch->blockbytes);
     if (batch->block == NULL) {
         batch->cells = NULL;
         return 0;
     }
-    batch->cells = (double*)batch->block + BATCH_PADDING;
+    batch->cells = (int32_t*)batch->block + BATCH_PADDING;
     for (int32_t j = -BATCH_PADDING; j < cellcount + BATCH_PADDING; ++j) {
         batch->cells[j] = j >= 0 && j < cellcount ? 2 : 0;
     }
     if (tabled) {
-        batch->reciprocals = batch->cells + span;
+        batch->reciprocals = (double*)((char*)batch->block + tableoffset) + BATCH_PADDING;
         for (int32_t j = -BATCH_PADDING; j < cellcount + BATCH_PADDING; ++j) {
             /* Rounded once; 1 below cell 0, and at cell 0, whose divisor
                is 1. */
@@ -31,6 +61,23 @@ void closebatch(struct spigotbatch* batch)
 {
     free(batch->block);
     batch->block = NULL;
+}
+
+void startbatchrun(struct batchrun* run, const double* powers, int32_t passes, double bias)
+{
+    memcpy(run->powers, powers, (size_t)passes * sizeof(double));
+    run->bias = bias;
+    run->started = 0;
+    run->done = 0;
+}
+
+int32_t lowestafter(const struct batchrun* run, int32_t passes)
+{
+    if (run->done) {
+        return INT32_MIN;
+    }
+    /* Not started, it is still to read the top cell. */
+    return run->started ? run->bottom + passes : INT32_MAX;
 }
 
 void finishbatch(struct spigotbatch* batch, const double* carries, const double* powers, int32_t passes,
@@ -48,6 +95,6 @@ void finishbatch(struct spigotbatch* batch, const double* carries, const double*
         values[p] = q / 10;
     }
     if (batch->cellcount > 0) {
-        batch->cells[0] = (double)(q % 10);
+        batch->cells[0] = (int32_t)(q % 10);
     }
 }

@@ -18,6 +18,8 @@ struct avx2lanes {
     enum { width = 4 };
     static vector load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, vector v) { _mm256_storeu_pd(p, v); }
+    static vector widen(const int32_t* p) { return _mm256_cvtepi32_pd(_mm_loadu_si128((const __m128i*)p)); }
+    static void narrow(int32_t* p, vector v) { _mm_storeu_si128((__m128i*)p, _mm256_cvttpd_epi32(v)); }
     static vector broadcast(double value) { return _mm256_set1_pd(value); }
     static vector add(vector a, vector b) { return _mm256_add_pd(a, b); }
     static vector mul(vector a, vector b) { return _mm256_mul_pd(a, b); }
@@ -36,7 +38,11 @@ struct avx2lanes {
         const vector up = _mm256_permute4x64_pd(v, 0x93);  // v3, v0, v1, v2
         return _mm256_blend_pd(up, _mm256_set1_pd(entering), 0x1);
     }
-    static void storetop(double* p, vector v) { _mm_storeh_pd(p, _mm256_extractf128_pd(v, 1)); }
+    static double top(vector v)
+    {
+        const __m128d high = _mm256_extractf128_pd(v, 1);
+        return _mm_cvtsd_f64(_mm_unpackhi_pd(high, high));
+    }
 };
 
 /* The form rounded down (exactdivision.h), where AVX2 has no rounding of
@@ -77,9 +83,9 @@ private:
     unsigned saved;
 };
 
-[[gnu::noinline]] void runroundingdown(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+[[gnu::noinline]] void advanceroundingdown(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
-    runrotatedbatch<avx2rounddownlanes, avx2vectors>(batch, carriesout, powers);
+    advancerotatedbatch<avx2rounddownlanes, avx2vectors>(batch, run, lowest);
 }
 
 [[gnu::noinline]] void divideroundingdown(const double* x, const double* reciprocals, double* quotients,
@@ -90,10 +96,10 @@ private:
 
 }  // namespace
 
-void runbatchavx2rounddown(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+void advanceavx2rounddown(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
     const roundingdown mode;
-    runroundingdown(batch, carriesout, powers);
+    advanceroundingdown(batch, run, lowest);
 }
 
 void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, int32_t count, double)
@@ -102,9 +108,9 @@ void divideavx2rounddown(const double* x, const double* reciprocals, double* quo
     divideroundingdown(x, reciprocals, quotients, count);
 }
 
-void runbatchavx2(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+void advanceavx2(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
-    runrotatedbatch<avx2lanes, avx2vectors>(batch, carriesout, powers);
+    advancerotatedbatch<avx2lanes, avx2vectors>(batch, run, lowest);
 }
 
 void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)

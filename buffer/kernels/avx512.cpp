@@ -14,6 +14,8 @@ struct avx512lanes {
     enum { width = 8 };
     static vector load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, vector v) { _mm512_storeu_pd(p, v); }
+    static vector widen(const int32_t* p) { return _mm512_cvtepi32_pd(_mm256_loadu_si256((const __m256i*)p)); }
+    static void narrow(int32_t* p, vector v) { _mm256_storeu_si256((__m256i*)p, _mm512_cvttpd_epi32(v)); }
     static vector broadcast(double value) { return _mm512_set1_pd(value); }
     static vector add(vector a, vector b) { return _mm512_add_pd(a, b); }
     static vector mul(vector a, vector b) { return _mm512_mul_pd(a, b); }
@@ -39,17 +41,18 @@ struct avx512lanes {
         return _mm512_castsi512_pd(_mm512_alignr_epi64(
             _mm512_castpd_si512(v), _mm512_castpd_si512(_mm512_set1_pd(entering)), width - 1));
     }
-    static void storetop(double* p, vector v)
+    static double top(vector v)
     {
-        _mm_storeh_pd(p, _mm256_extractf128_pd(_mm512_extractf64x4_pd(v, 1), 1));
+        const __m128d high = _mm256_extractf128_pd(_mm512_extractf64x4_pd(v, 1), 1);
+        return _mm_cvtsd_f64(_mm_unpackhi_pd(high, high));
     }
 };
 
 }  // namespace
 
-void runbatchavx512(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+void advanceavx512(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
-    runrotatedbatch<avx512lanes, avx512vectors>(batch, carriesout, powers);
+    advancerotatedbatch<avx512lanes, avx512vectors>(batch, run, lowest);
 }
 
 void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)

@@ -24,7 +24,7 @@ enum { workedout = 0, tabled = 1 };
 static int alwayssupported(void) { return 1; }
 
 static const struct batchvariant portable = {
-    "portable", "portable", portablepasses, division_tworoundings, tabled, alwayssupported, runbatchportable,
+    "portable", "portable", portablepasses, division_tworoundings, tabled, alwayssupported, advanceportable,
     divideportable,
 };
 
@@ -37,23 +37,23 @@ static int avx2supported(void)
 static int avx512supported(void) { return __builtin_cpu_supports("avx512f"); }
 
 static const struct batchvariant avx2 = {
-    "avx2", "avx2", avx2passes, division_fused, workedout, avx2supported, runbatchavx2, divideavx2,
+    "avx2", "avx2", avx2passes, division_fused, workedout, avx2supported, advanceavx2, divideavx2,
 };
 
 static const struct batchvariant avx2rounddown = {
-    "avx2rounddown", "avx2", avx2passes, division_rounddown, workedout, avx2supported, runbatchavx2rounddown,
+    "avx2rounddown", "avx2", avx2passes, division_rounddown, workedout, avx2supported, advanceavx2rounddown,
     divideavx2rounddown,
 };
 
 static const struct batchvariant avx512 = {
-    "avx512", "avx512", avx512passes, division_rounddown, workedout, avx512supported, runbatchavx512, divideavx512,
+    "avx512", "avx512", avx512passes, division_rounddown, workedout, avx512supported, advanceavx512, divideavx512,
 };
 #endif
 
 #if defined(PI_NEON_KERNELS)
 /* Every arm64 processor has NEON. */
 static const struct batchvariant neon = {
-    "neon", "neon", neonpasses, division_fused, workedout, alwayssupported, runbatchneon, divideneon,
+    "neon", "neon", neonpasses, division_fused, workedout, alwayssupported, advanceneon, divideneon,
 };
 #endif
 
@@ -75,8 +75,14 @@ const int32_t batchvariantcount = (int32_t)(sizeof batchvariants / sizeof batchv
 struct batchplan planwithfusedpasses(const struct batchvariant* kernel, int32_t cellcount, int32_t fusedpasses)
 {
     const int32_t most = fusedpassesfor(kernel->form, cellcount);
-    const struct batchplan plan = {kernel, fusedpasses < most ? fusedpasses : most};
+    const struct batchplan plan = {kernel, fusedpasses < most ? fusedpasses : most, defaultblockcells,
+                                   defaultgroupbatches};
     return plan;
+}
+
+int32_t groupedbatches(const struct batchplan* plan, int32_t cellcount)
+{
+    return cellcount > plan->blockcells ? plan->groupbatches : 1;
 }
 
 struct batchplan planwith(const struct batchvariant* kernel, int32_t cellcount)

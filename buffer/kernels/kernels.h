@@ -6,14 +6,6 @@
 #include "exactdivision.h"
 #include "spigotbatch.h"
 
-/* What each pass of a batch does: pass p multiplies its cells by
-   powers[p] = 10^k, k spigot passes in one (exactdivision.h), and divides
-   with the bias of the largest k of the batch. */
-struct fusedpowers {
-    const double* powers;
-    double bias;
-};
-
 /* One way of running a batch of passes, built for one instruction set. */
 struct batchvariant {
     const char* name;
@@ -29,10 +21,11 @@ struct batchvariant {
     int tabled;
     /* Whether this processor can run it. */
     int (*supported)(void);
-    /* Runs `passes` passes over the batch's cells, pass p by
-       powers->powers[p], and stores in carriesout[p] what pass p took
-       out of cell 0 (see spigotbatch.h). */
-    void (*runbatch)(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
+    /* Advances a batch of `passes` passes over the cells (spigotbatch.h)
+       as far as it may read no cell below `lowest` (INT32_MIN: to its
+       end, when run->done is set and run->carries[p] holds what pass p
+       took out of cell 0). */
+    void (*advance)(struct spigotbatch* batch, struct batchrun* run, int32_t lowest);
     /* The kernel's exact division on its own, for tests: quotients[i] =
        floor(x[i] / d) given reciprocals[i] = 1 / d and the bias, count a
        multiple of 8. */
@@ -44,11 +37,23 @@ extern const struct batchvariant* const batchvariants[];
 extern const int32_t batchvariantcount;
 
 /* How a run's batches are made: by one kernel, each pass by
-   10^fusedpasses. */
+   10^fusedpasses. Where the cells are more than a block, `groupbatches`
+   batches run a block of `blockcells` cells, one after the other, before
+   any goes on to the next block down, so that the block stays in the
+   cache; the text is the same for any block and group. */
 struct batchplan {
     const struct batchvariant* kernel;
     int32_t fusedpasses;
+    int32_t blockcells;
+    int32_t groupbatches;
 };
+
+/* The block and group the plans take: what measured fastest. */
+enum { defaultblockcells = 128 * 1024, defaultgroupbatches = 8 };
+
+/* The batches a plan runs in a group over these cells: one while they fit
+   in a block. */
+int32_t groupedbatches(const struct batchplan* plan, int32_t cellcount);
 
 /* The fastest plan this processor supports for a run of cellcount cells:
    the widest instruction set's kernel, in the form that measured fastest
@@ -67,6 +72,14 @@ struct batchplan planwith(const struct batchvariant* kernel, int32_t cellcount);
 /* The same fusing at most `fusedpasses` passes, for tests. */
 struct batchplan planwithfusedpasses(const struct batchvariant* kernel, int32_t cellcount, int32_t fusedpasses);
 
+/* Runs `count` batches, each set up by startbatchrun(), over the cells in
+   blocks of blockcells from the top down: in each block every batch in
+   turn, as far down as the block's bottom or the batch before it allows.
+   Calls finished(context, g) as batch g ends, in order, before the batch
+   after it reads cell 0 (into which finishbatch() puts the units back). */
+void runblocked(const struct batchvariant* kernel, struct spigotbatch* batch, struct batchrun* runs, int32_t count,
+                int32_t blockcells, void (*finished)(void* context, int32_t index), void* context);
+
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {
     portablepasses = 32,
@@ -77,18 +90,18 @@ enum {
     neonvectors = 16,
     neonpasses = neonvectors * 2,
 };
-void runbatchportable(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
+void advanceportable(struct spigotbatch* batch, struct batchrun* run, int32_t lowest);
 void divideportable(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
 #if defined(PI_X86_KERNELS)
-void runbatchavx2(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
+void advanceavx2(struct spigotbatch* batch, struct batchrun* run, int32_t lowest);
 void divideavx2(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
-void runbatchavx2rounddown(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
+void advanceavx2rounddown(struct spigotbatch* batch, struct batchrun* run, int32_t lowest);
 void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
-void runbatchavx512(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
+void advanceavx512(struct spigotbatch* batch, struct batchrun* run, int32_t lowest);
 void divideavx512(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
 #endif
 #if defined(PI_NEON_KERNELS)
-void runbatchneon(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers);
+void advanceneon(struct spigotbatch* batch, struct batchrun* run, int32_t lowest);
 void divideneon(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias);
 #endif
 

@@ -15,6 +15,8 @@ struct neonlanes {
     enum { width = 2 };
     static vector load(const double* p) { return vld1q_f64(p); }
     static void store(double* p, vector v) { vst1q_f64(p, v); }
+    static vector widen(const int32_t* p) { return vcvtq_f64_s64(vmovl_s32(vld1_s32(p))); }
+    static void narrow(int32_t* p, vector v) { vst1_s32(p, vmovn_s64(vcvtq_s64_f64(v))); }
     static vector broadcast(double value) { return vdupq_n_f64(value); }
     static vector add(vector a, vector b) { return vaddq_f64(a, b); }
     static vector mul(vector a, vector b) { return vmulq_f64(a, b); }
@@ -33,14 +35,14 @@ struct neonlanes {
     static vector max(vector a, vector b) { return vmaxq_f64(a, b); }
     /* {*entering, v[0]}: lane 1 of the broadcast, then lane 0 of v. */
     static vector rotateup(vector v, double entering) { return vextq_f64(vdupq_n_f64(entering), v, 1); }
-    static void storetop(double* p, vector v) { vst1q_lane_f64(p, v, 1); }
+    static double top(vector v) { return vgetq_lane_f64(v, 1); }
 };
 
 }  // namespace
 
-void runbatchneon(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+void advanceneon(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
-    runrotatedbatch<neonlanes, neonvectors>(batch, carriesout, powers);
+    advancerotatedbatch<neonlanes, neonvectors>(batch, run, lowest);
 }
 
 void divideneon(const double* x, const double* reciprocals, double* quotients, int32_t count, double bias)

@@ -20,7 +20,13 @@
    enter in a chunk of V steps are worked out at its start, V / W vector
    divisions beside V^2 vector updates (a scalar division in every step
    cost about 5% where two FMA pipes bind), so memory is the cells alone:
-   8 bytes a cell.
+   4 bytes a cell. The V cells entering in a chunk are widened to doubles
+   at its start, and the V leaving narrowed at its end: a few vector
+   conversions a chunk.
+
+   A batch stops at the end of any chunk and goes on from there (its
+   values in flight and its ring kept in its batchrun), so that several
+   batches can take turns over a block of cells that stays in the cache.
 
    Pass p multiplies by powers[p] = 10^k, running k spigot passes in one
    (exactdivision.h). A batch whose passes all multiply alike keeps the
@@ -43,14 +49,15 @@
 
 namespace {
 
-/* lanes supplies: vector, width, load, store, broadcast, add, mul, min,
+/* lanes supplies: vector, width, load, store, widen (W cells from memory
+   as doubles), narrow (W doubles to cells), broadcast, add, mul, min,
    max, fmadd, fnmadd, the division in its form (exactdivision.h):
    quotient(x, reciprocal, constant), the constant for a bias
    (divisionconstant) and the reciprocals of a vector of divisors, each
    rounded as the form wants it (reciprocals(d)); with reciprocal(d) also,
    the scalar one, each step works out its entering cell's itself;
    rotateup(v, entering): entering in lane 0, then v's lanes but its top
-   one, and storetop(p, v).
+   one, and top(v), that lane.
 
    The values in flight are locals whose address never escapes, so that
    they stay in registers: a vector type may alias any double, and every
@@ -71,7 +78,7 @@ struct rotated {
 
     /* The constants of a batch and the ring its cells' numbers travel in. */
     struct context {
-        double* cells;
+        int32_t* cells;
         /* The division's constant: its bias, or what it rounds against. */
         vector zero, one, ten, divisionconstant, minusvectors, minustwicevectors;
         /* 0, -2, ..., -2 (W - 1): the divisors of W cells down from one. */
@@ -142,7 +149,8 @@ struct rotated {
        one x per vector does. enteringreciprocal is the reciprocal of the
        cell entering, unless the step works it out by the scalar division. */
     template <bool clamp, int k>
-    [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* x, double enteringreciprocal)
+    [[gnu::always_inline]] static void step(context& c, int32_t bottom, vector* x, double enteringcell,
+                                            double enteringreciprocal, double* leaving)
     {
         vector left, firstquotient;
 #pragma GCC unroll 16
@@ -162,8 +170,8 @@ struct rotated {
         /* The last vector's cells go up a lane into vector 0; its top lane
            is pass P - 1's, final. */
         const int out = (vectors - 1 - k + vectors) % vectors;
-        lanes::storetop(c.cells + bottom + passes - 1, left);
-        const vector entered = lanes::rotateup(left, c.cells[bottom - 1]);
+        *leaving = lanes::top(left);
+        const vector entered = lanes::rotateup(left, enteringcell);
         if constexpr (scalarreciprocals) {
             enteringreciprocal = scalarreciprocal(bottom - 1);
         }
@@ -176,65 +184,106 @@ struct rotated {
     [[gnu::always_inline]] static void unrolled(context& c, int32_t bottom, vector* x,
                                                 std::integer_sequence<int, k...>)
     {
-        /* Step k takes in cell bottom - k - 1. The scalar division stays
-           inside its step: worked out in the calls here, the divisions'
-           results wait in registers and crowd out the x values (NEON's loop
-           ran a fifth slower in llvm-mca). */
+        /* Step k takes in cell bottom - k - 1 and hands out cell bottom +
+           P - 1 - k: each a cell of the V in a row below the chunk and
+           the V at its top, widened and narrowed together. */
+        alignas(64) double enteringcells[vectors];
+        alignas(64) double leavingcells[vectors];
+        /* Kept in memory, like the ring: in registers they would crowd
+           out the x values. */
+        double* entering = enteringcells;
+        double* leaving = leavingcells;
+        __asm__("" : "+r"(entering), "+r"(leaving));
+        for (int v = 0; v < vectors; v += width) {
+            lanes::store(entering + v, lanes::widen(c.cells + bottom - vectors + v));
+        }
+        /* The scalar division stays inside its step: worked out in the
+           calls here, the divisions' results wait in registers and crowd
+           out the x values (NEON's loop ran a fifth slower in llvm-mca). */
         if constexpr (scalarreciprocals) {
-            (step<clamp, k>(c, bottom - k, x, 0.0), ...);
+            (step<clamp, k>(c, bottom - k, x, entering[vectors - 1 - k], 0.0, leaving + vectors - 1 - k), ...);
         } else {
-            alignas(64) double entering[vectors];
+            alignas(64) double reciprocals[vectors];
             for (int v = 0; v < vectors; v += width) {
-                lanes::store(entering + v, reciprocalsdown(c, bottom - 1 - v));
+                lanes::store(reciprocals + v, reciprocalsdown(c, bottom - 1 - v));
             }
-            (step<clamp, k>(c, bottom - k, x, entering[k]), ...);
+            (step<clamp, k>(c, bottom - k, x, entering[vectors - 1 - k], reciprocals[k], leaving + vectors - 1 - k),
+             ...);
+        }
+        for (int v = 0; v < vectors; v += width) {
+            lanes::narrow(c.cells + bottom + passes - vectors + v, lanes::load(leaving + v));
         }
     }
 };
 
-/* Runs P passes over the cells, as runrotatedbatch() below says, with the
+/* Advances the batch as advancerotatedbatch() below says, with the
    context's constants set. */
 template <typename lanes, int vectors, bool uniform>
-void runpasses(typename rotated<lanes, vectors, uniform>::context& c, int32_t cellcount, double* carriesout)
+void advancepasses(typename rotated<lanes, vectors, uniform>::context& c, int32_t cellcount, struct batchrun* run,
+                   int32_t lowest)
 {
     typedef rotated<lanes, vectors, uniform> batchloop;
     typedef typename batchloop::vector vector;
+    typedef typename batchloop::ringslot ringslot;
     enum { width = lanes::width, passes = batchloop::passes };
+    static_assert(sizeof(ringslot) * vectors <= sizeof run->ring && passes <= BATCH_PADDING,
+                  "the batch's state fits its run");
     const auto chunk = std::make_integer_sequence<int, vectors>();
-    typename batchloop::ringslot ring[vectors];
-    c.ring = ring;
+    c.ring = (ringslot*)run->ring;
     /* The ring stays in memory (L1): hidden from the compiler's scalar
        replacement, which would copy it between registers and the stack. */
     __asm__("" : "+r"(c.ring));
 
-    /* Pass V l + i starts on cell top + V l + i: only pass 0 on a real
-       cell; the others meet zero cells above the top with zero carries
-       until they come down to it. */
-    int32_t bottom = cellcount - 1;
     vector x[vectors];
-    for (int i = 0; i < vectors; ++i) {
-        double cell[width];
-        for (int l = 0; l < width; ++l) {
-            /* Cell j's multiplier is j + 1 and its divisor 2j + 1; below
-               cell 0 both are 1, which passes a carry on unchanged. */
-            const int32_t j = bottom + vectors * l + i;
-            cell[l] = c.cells[j];
-            c.ring[i].multiplier[l] = j >= 0 ? j + 1 : 1;
-            c.ring[i].divisor[l] = j >= 0 ? 2 * j + 1 : 1;
+    if (!run->started) {
+        /* Pass V l + i starts on cell top + V l + i: only pass 0 on a
+           real cell; the others meet zero cells above the top with zero
+           carries until they come down to it. */
+        run->bottom = cellcount - 1;
+        if (run->bottom < lowest) {
+            return;
         }
-        lanes::store(c.ring[i].reciprocal, lanes::reciprocals(lanes::load(c.ring[i].divisor)));
-        x[i] = lanes::mul(lanes::load(cell), batchloop::tenof(c, i));
+        for (int i = 0; i < vectors; ++i) {
+            double cell[width];
+            for (int l = 0; l < width; ++l) {
+                /* Cell j's multiplier is j + 1 and its divisor 2j + 1;
+                   below cell 0 both are 1, which passes a carry on
+                   unchanged. */
+                const int32_t j = run->bottom + vectors * l + i;
+                cell[l] = c.cells[j];
+                c.ring[i].multiplier[l] = j >= 0 ? j + 1 : 1;
+                c.ring[i].divisor[l] = j >= 0 ? 2 * j + 1 : 1;
+            }
+            lanes::store(c.ring[i].reciprocal, lanes::reciprocals(lanes::load(c.ring[i].divisor)));
+            x[i] = lanes::mul(lanes::load(cell), batchloop::tenof(c, i));
+        }
+        /* Every pass is below cell 0 after cellcount + P - 1 steps; the
+           steps past that, to a whole number of chunks, pass the carries
+           on. */
+        run->stepsleft = (cellcount + passes - 1 + vectors - 1) / vectors * vectors;
+        run->started = 1;
+    } else {
+        for (int i = 0; i < vectors; ++i) {
+            x[i] = lanes::load(run->inflight + i * width);
+        }
     }
 
-    /* Every pass is below cell 0 after cellcount + P - 1 steps; the steps
-       past that, to a whole number of chunks, pass the carries on. While
-       every slot made holds a cell, nothing needs clamping. */
-    int32_t steps = (cellcount + passes - 1 + vectors - 1) / vectors * vectors;
-    for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
+    /* While every slot made holds a cell, nothing needs clamping. */
+    int32_t bottom = run->bottom;
+    int32_t steps = run->stepsleft;
+    for (; steps > 0 && bottom - vectors >= 0 && bottom - vectors >= lowest; steps -= vectors, bottom -= vectors) {
         batchloop::template unrolled<false>(c, bottom, x, chunk);
     }
-    for (; steps > 0; steps -= vectors, bottom -= vectors) {
+    for (; steps > 0 && bottom - vectors >= lowest; steps -= vectors, bottom -= vectors) {
         batchloop::template unrolled<true>(c, bottom, x, chunk);
+    }
+    run->bottom = bottom;
+    run->stepsleft = steps;
+    if (steps > 0) {
+        for (int i = 0; i < vectors; ++i) {
+            lanes::store(run->inflight + i * width, x[i]);
+        }
+        return;
     }
 
     /* Every pass has left the cells by now, and below them x is 10^k * 0
@@ -243,15 +292,17 @@ void runpasses(typename rotated<lanes, vectors, uniform>::context& c, int32_t ce
         double lane[width];
         lanes::store(lane, x[i]);
         for (int l = 0; l < width; ++l) {
-            carriesout[vectors * l + i] = lane[l];
+            run->carries[vectors * l + i] = lane[l];
         }
     }
+    run->done = 1;
 }
 
-/* Runs P passes over the batch's cells, pass p by powers->powers[p], and
-   stores in carriesout[p] the carry it hands out of cell 0. */
+/* Advances a batch of P passes, pass p by run->powers[p], down the cells
+   by whole chunks while it reads none below `lowest`; at its end, stores
+   in run->carries[p] the carry pass p hands out of cell 0. */
 template <typename lanes, int vectors>
-void runrotatedbatch(struct spigotbatch* batch, double* carriesout, const struct fusedpowers* powers)
+void advancerotatedbatch(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
     enum { width = lanes::width, passes = vectors * width };
     bool uniform = true;
@@ -259,8 +310,8 @@ void runrotatedbatch(struct spigotbatch* batch, double* carriesout, const struct
     alignas(64) double tens[passes];
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
-            tens[i * width + l] = powers->powers[vectors * l + i];
-            uniform = uniform && powers->powers[vectors * l + i] == powers->powers[0];
+            tens[i * width + l] = run->powers[vectors * l + i];
+            uniform = uniform && run->powers[vectors * l + i] == run->powers[0];
         }
     }
     const auto setup = [&](auto& c) {
@@ -269,7 +320,7 @@ void runrotatedbatch(struct spigotbatch* batch, double* carriesout, const struct
         c.zero = lanes::broadcast(0);
         c.one = lanes::broadcast(1);
         c.ten = lanes::broadcast(tens[0]);
-        c.divisionconstant = lanes::divisionconstant(powers->bias);
+        c.divisionconstant = lanes::divisionconstant(run->bias);
         c.minusvectors = lanes::broadcast(-vectors);
         c.minustwicevectors = lanes::broadcast(-2 * vectors);
         double minustwicelanes[width];
@@ -281,12 +332,12 @@ void runrotatedbatch(struct spigotbatch* batch, double* carriesout, const struct
     if (!uniform) {
         typename rotated<lanes, vectors, false>::context c;
         setup(c);
-        runpasses<lanes, vectors, false>(c, batch->cellcount, carriesout);
+        advancepasses<lanes, vectors, false>(c, batch->cellcount, run, lowest);
         return;
     }
     typename rotated<lanes, vectors, true>::context c;
     setup(c);
-    runpasses<lanes, vectors, true>(c, batch->cellcount, carriesout);
+    advancepasses<lanes, vectors, true>(c, batch->cellcount, run, lowest);
 }
 
 template <typename lanes>
