@@ -9,6 +9,12 @@
 #include <cpuid.h>
 #endif
 
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 // The vector variants, each in its own file built for its instruction set
 // (the build defines which exist).
 #include "variants/variants.h"
@@ -29,6 +35,43 @@ std::shared_ptr<const std::vector<double>> reciprocaltable(std::int32_t count)
 
 }  // namespace
 
+namespace {
+
+constexpr std::size_t hugepage = std::size_t{2} << 20;
+
+// Whether the cells take huge pages: at 2 MB and more.
+bool onhugepages(std::size_t bytes) { return bytes >= hugepage; }
+
+}  // namespace
+
+template <typename value>
+value* cellallocator<value>::allocate(std::size_t count)
+{
+    const std::size_t bytes = count * sizeof(value);
+    if (!onhugepages(bytes)) {
+        return static_cast<value*>(::operator new(bytes));
+    }
+    const std::size_t whole = (bytes + hugepage - 1) / hugepage * hugepage;
+    void* const block = ::operator new(whole, std::align_val_t{hugepage});
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Only advice: without huge pages the cells are as good.
+    static_cast<void>(madvise(block, whole, MADV_HUGEPAGE));
+#endif
+    return static_cast<value*>(block);
+}
+
+template <typename value>
+void cellallocator<value>::deallocate(value* cells, std::size_t count) noexcept
+{
+    if (onhugepages(count * sizeof(value))) {
+        ::operator delete(cells, std::align_val_t{hugepage});
+    } else {
+        ::operator delete(cells);
+    }
+}
+
+template struct cellallocator<std::int32_t>;
+
 spigotbatch::spigotbatch(std::int32_t cellcount, bool tabled)
     : cellcount(cellcount), table(tabled ? reciprocaltable(cellcount) : nullptr)
 {
@@ -39,22 +82,20 @@ void spigotbatch::start()
     if (padded.empty()) {
         // One sweep over the memory: at the largest count making the cells
         // takes longer than a batch.
-        padded.assign(static_cast<std::size_t>(cellcount + 2 * batchpadding), 2.0);
-        std::fill_n(padded.begin(), batchpadding, 0.0);
-        std::fill_n(padded.end() - batchpadding, batchpadding, 0.0);
+        padded.assign(static_cast<std::size_t>(cellcount + 2 * batchpadding), 2);
+        std::fill_n(padded.begin(), batchpadding, 0);
+        std::fill_n(padded.end() - batchpadding, batchpadding, 0);
     }
 }
 
 namespace {
 
 // One step of a batch: pass k, for first <= k < last, works on cell
-// bottom + k.
-[[gnu::always_inline]] inline void step(spigotbatch& state, std::int32_t bottom, double* carry,
-                                        const double* lane, std::int32_t first, std::int32_t last,
-                                        const fusedpass& pass)
+// bottom + k, at cells[k].
+[[gnu::always_inline]] inline void step(double* __restrict cells, const double* __restrict reciprocals,
+                                        std::int32_t bottom, double* carry, const double* lane, std::int32_t first,
+                                        std::int32_t last, const fusedpass& pass)
 {
-    double* __restrict cells = state.cells() + bottom;
-    const double* __restrict reciprocals = state.reciprocals() + bottom;
     const double base = bottom + 1;  // cell j's multiplier is j + 1
     for (std::int32_t k = first; k < last; ++k) {
         const double multiplier = base + lane[k];
@@ -92,37 +133,72 @@ namespace {
         passdigits[0] = static_cast<std::int8_t>(value);
     }
     if (state.cellcount > 0) {
-        state.cells()[0] = static_cast<double>(q % 10);
+        state.cells()[0] = static_cast<std::int32_t>(q % 10);
     }
 }
 
 // The portable batch, plain loops the compiler vectorizes as it can. Its
 // rate hardly depends on how many passes a batch runs (32, 64 and 256 ran
 // alike): the fewest keep a batch at the largest count under a second.
+// Pass k works directly on a window of cells widened to doubles, a chunk
+// of steps and the cells they touch, narrowed again after it: every cell
+// a pass leaves behind is a remainder, so the cells still in flight at a
+// window's end keep in 32 bits as well.
 constexpr std::int32_t portablepasses = 32;
+// Steps per window: the conversions of the P - 1 cells two windows share
+// are an eighth of the window's.
+constexpr std::int32_t windowsteps = 256;
 
-void runportable(spigotbatch& state, double* carriesout, const fusedpass& pass)
+void advanceportable(spigotbatch& state, batchrun& run, std::int32_t lowest, const fusedpass& pass)
 {
+    double* const carry = run.inflight.data();
+    const std::int32_t cellcount = state.cellcount;
+    if (!run.started) {
+        run.bottom = cellcount - 1;
+        if (run.bottom < lowest) {
+            return;
+        }
+        std::fill_n(carry, portablepasses, 0.0);
+        run.stepsleft = cellcount + portablepasses - 1;
+        run.started = true;
+    }
     std::array<double, portablepasses> lane{};
-    std::array<double, portablepasses> carry{};
     for (std::int32_t k = 0; k < portablepasses; ++k) {
         lane[k] = k;
     }
-    const std::int32_t cellcount = state.cellcount;
-    // Pass k works on cell bottom + k, while that is a cell: above the top
-    // it has not started (its carry is still 0), below cell 0 it is done.
-    // In between, every pass has a cell, and the step's bounds are fixed.
-    std::int32_t bottom = cellcount - 1;
-    for (; bottom > -portablepasses && bottom > cellcount - portablepasses; --bottom) {
-        step(state, bottom, carry.data(), lane.data(), std::max(0, -bottom), cellcount - bottom, pass);
+    std::array<double, windowsteps + portablepasses - 1> window;
+    // The step at bottom reads and writes cells bottom to bottom + P - 1.
+    while (run.stepsleft > 0 && run.bottom >= lowest) {
+        const std::int64_t allowed = std::int64_t{run.bottom} - lowest + 1;
+        const auto steps = static_cast<std::int32_t>(std::min<std::int64_t>({windowsteps, run.stepsleft, allowed}));
+        const std::int32_t low = run.bottom - steps + 1;
+        std::int32_t* const cells = state.cells() + low;
+        std::copy_n(cells, steps + portablepasses - 1, window.begin());
+        for (std::int32_t m = steps - 1; m >= 0; --m) {
+            // Pass k works on cell bottom + k while that is a cell: above
+            // the top it has not started (its carry is still 0), below cell
+            // 0 it is done. In between, every pass has a cell, and the
+            // step's bounds are fixed.
+            const std::int32_t bottom = low + m;
+            double* const at = window.data() + m;
+            const double* const reciprocals = state.reciprocals() + bottom;
+            if (bottom >= 0 && bottom <= cellcount - portablepasses) {
+                step(at, reciprocals, bottom, carry, lane.data(), 0, portablepasses, pass);
+            } else {
+                step(at, reciprocals, bottom, carry, lane.data(), std::max(0, -bottom),
+                     std::min(portablepasses, cellcount - bottom), pass);
+            }
+        }
+        for (std::int32_t m = 0; m < steps + portablepasses - 1; ++m) {
+            cells[m] = static_cast<std::int32_t>(window[m]);
+        }
+        run.bottom -= steps;
+        run.stepsleft -= steps;
     }
-    for (; bottom >= 0; --bottom) {
-        step(state, bottom, carry.data(), lane.data(), 0, portablepasses, pass);
+    if (run.stepsleft == 0) {
+        std::copy_n(carry, portablepasses, run.carries.begin());
+        run.done = true;
     }
-    for (; bottom > -portablepasses; --bottom) {
-        step(state, bottom, carry.data(), lane.data(), -bottom, std::min(portablepasses, cellcount - bottom), pass);
-    }
-    std::copy(carry.begin(), carry.end(), carriesout);
 }
 
 bool always() { return true; }
@@ -136,10 +212,10 @@ void divideportable(const double* x, const double* reciprocals, double* quotient
 
 #if defined(GENERATOR_X86_VARIANTS) || defined(GENERATOR_NEON_VARIANT)
 // A vector variant's batch over the cells (variants/).
-template <variants::batch runbatch>
-void runvectors(spigotbatch& state, double* carriesout, const fusedpass& pass)
+template <variants::batch advancebatch>
+void advancevectors(spigotbatch& state, batchrun& run, std::int32_t lowest, const fusedpass& pass)
 {
-    runbatch({state.cells(), state.reciprocals(), state.cellcount}, carriesout, pass);
+    advancebatch({state.cells(), state.reciprocals(), state.cellcount}, run, lowest, pass);
 }
 #endif
 
@@ -154,18 +230,18 @@ const std::vector<batchvariant>& batchvariants()
 {
     [[maybe_unused]] constexpr fused::form withfma = fused::form::fused;
     static const std::vector<batchvariant> variants = {
-        {"portable", "portable", fused::form::tworoundings, true, always, portablepasses, runportable,
+        {"portable", "portable", fused::form::tworoundings, true, always, portablepasses, advanceportable,
          divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", "avx2", withfma, true, avx2supported, variants::avx2passes, runvectors<variants::runavx2>,
+        {"avx2", "avx2", withfma, true, avx2supported, variants::avx2passes, advancevectors<variants::advanceavx2>,
          variants::divideavx2},
         {"avx2rounddown", "avx2", fused::form::rounddown, false, avx2supported, variants::avx2passes,
-         runvectors<variants::runavx2rounddown>, variants::divideavx2rounddown},
+         advancevectors<variants::advanceavx2rounddown>, variants::divideavx2rounddown},
         {"avx512", "avx512", fused::form::rounddown, false, avx512supported, variants::avx512passes,
-         runvectors<variants::runavx512>, variants::divideavx512},
+         advancevectors<variants::advanceavx512>, variants::divideavx512},
 #endif
 #if defined(GENERATOR_NEON_VARIANT)
-        {"neon", "neon", withfma, true, always, variants::neonpasses, runvectors<variants::runneon>,
+        {"neon", "neon", withfma, true, always, variants::neonpasses, advancevectors<variants::advanceneon>,
          variants::divideneon},
 #endif
     };
@@ -248,13 +324,32 @@ batchplan fastestbatchplan(std::int32_t cellcount)
     return planwith(variantforfamily(widest.instructionset, vendor, family), cellcount);
 }
 
-void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits)
+std::int32_t runbatches(const batchplan& plan, spigotbatch& cells, std::int8_t* digits)
 {
     const fusedpass pass = {static_cast<double>(fused::power(plan.fusedpasses)),
                             fused::bias(plan.variant->division, plan.fusedpasses)};
-    std::array<double, batchpasses> carries;
-    plan.variant->run(cells, carries.data(), pass);
-    takedigits(cells, carries.data(), plan.variant->passes, plan.fusedpasses, digits);
+    const std::int32_t count = std::min(plan.batchesingroup(cells.cellcount), mostgroupbatches);
+    const std::int32_t passes = plan.variant->passes;
+    std::array<batchrun, mostgroupbatches> runs;
+    std::int32_t finished = 0;
+    // In each block every batch in turn, as far down as the block's bottom
+    // or the batch before it allows; the last block takes each to its end.
+    for (std::int64_t top = cells.cellcount; finished < count; top -= plan.blockcells) {
+        const std::int32_t blockbottom = top - plan.blockcells > 0 ? static_cast<std::int32_t>(top - plan.blockcells)
+                                                                   : INT32_MIN;
+        for (std::int32_t g = finished; g < count; ++g) {
+            const std::int32_t after = g > 0 ? runs[g - 1].lowestafter(passes) : INT32_MIN;
+            plan.variant->advance(cells, runs[g], std::max(blockbottom, after), pass);
+            // Before the next reads cell 0, which this one's units go back
+            // into.
+            if (runs[g].done && g == finished) {
+                takedigits(cells, runs[g].carries.data(), passes, plan.fusedpasses,
+                           digits + g * passes * plan.fusedpasses);
+                ++finished;
+            }
+        }
+    }
+    return count;
 }
 
 }  // namespace generator

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
+#include <climits>
+#include <cstddef>
 #include <cfloat>
 #include <cstdint>
 #include <memory>
@@ -190,10 +193,26 @@ constexpr std::int32_t passesfor(form how, std::int32_t cellcount)
 // no check of the ends.
 inline constexpr std::int32_t batchpadding = 144;
 
+// Memory for the cells: at the largest count, on huge pages where the
+// system gives them for the asking (the page faults of 4 KB pages cost
+// about as much as writing the cells).
+template <typename value>
+struct cellallocator {
+    typedef value value_type;
+    cellallocator() = default;
+    template <typename other>
+    cellallocator(const cellallocator<other>&) noexcept
+    {
+    }
+    value* allocate(std::size_t count);
+    void deallocate(value* cells, std::size_t count) noexcept;
+    friend bool operator==(const cellallocator&, const cellallocator&) { return true; }
+};
+
 // The cells of one spigot, in natural order: cell j is A[j + 1], with
-// multiplier j + 1 and divisor 2j + 1, padded on both sides: 8 bytes a
-// cell, and 8 more, shared, for a variant that reads its reciprocals from
-// a table.
+// multiplier j + 1 and divisor 2j + 1, padded on both sides. Each is a
+// remainder, below 2j + 1 < 2^31, so 32 bits hold it: 4 bytes a cell, and
+// 8 more, shared, for a variant that reads its reciprocals from a table.
 struct spigotbatch {
     spigotbatch(std::int32_t cellcount, bool tabled);
 
@@ -202,17 +221,42 @@ struct spigotbatch {
 
     // Cell 0, and its reciprocal (null without a table), with the padding
     // around them.
-    double* cells() { return padded.data() + batchpadding; }
+    std::int32_t* cells() { return padded.data() + batchpadding; }
     const double* reciprocals() const { return table ? table->data() + batchpadding : nullptr; }
 
     std::int32_t cellcount;
     // Empty until the first pass, as until then every cell is 2, so a
     // copy taken before it (pidigits polls one) costs no cells of its
     // own, and a run holds one set of cells however it was copied.
-    std::vector<double> padded;
+    std::vector<std::int32_t, cellallocator<std::int32_t>> padded;
     // 1 / (2j + 1) rounded, for each cell; never changes, so copies
     // share it.
     std::shared_ptr<const std::vector<double>> table;
+};
+
+// One batch on its way down the cells. A variant advances it as far as it
+// may; a batch that follows another reads only cells the one before has
+// finished, so several can run a block of cells at a time.
+struct alignas(64) batchrun {
+    // The variant's own between advances: the values in flight and the
+    // numbers travelling with the cells.
+    alignas(64) std::array<double, batchpasses> inflight;
+    alignas(64) std::array<double, 3 * batchpasses> ring;
+    // Once done: what pass p took out of cell 0.
+    std::array<double, batchpasses> carries;
+    // The next step's lowest cell: the batch has finished every cell from
+    // bottom + passes up and read none below bottom.
+    std::int32_t bottom = 0;
+    std::int32_t stepsleft = 0;
+    bool started = false;
+    bool done = false;
+
+    // The lowest cell a batch that follows may read: none this one has
+    // not finished.
+    std::int32_t lowestafter(std::int32_t passes) const
+    {
+        return done ? INT32_MIN : started ? bottom + passes : INT32_MAX;
+    }
 };
 
 // What every pass of a batch multiplies its cells by, 10^k, and the bias
@@ -237,9 +281,11 @@ struct batchvariant {
     // The passes each batch runs, at most batchpasses: the lanes of all
     // the vectors it keeps in flight.
     std::int32_t passes;
-    // Runs that many passes over the cells, each by pass.power, and
-    // stores in carriesout[p] the carry pass p hands out of cell 0.
-    void (*run)(spigotbatch& cells, double* carriesout, const fusedpass& pass);
+    // Advances a batch of that many passes, each by pass.power, down the
+    // cells as far as it reads no cell below `lowest` (INT32_MIN: to its
+    // end, when run.done is set and run.carries[p] holds the carry pass p
+    // hands out of cell 0).
+    void (*advance)(spigotbatch& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass);
     // The variant's exact division on its own, for tests: quotients[i] =
     // floor(x[i] / d) given reciprocals[i] = 1 / d rounded and the bias,
     // as the fused claim above states it, count a multiple of 8.
@@ -250,11 +296,29 @@ struct batchvariant {
 // fastest.
 const std::vector<batchvariant>& batchvariants();
 
+// The block and group plans take, what measured fastest, and the most
+// batches a group runs.
+inline constexpr std::int32_t defaultblockcells = 128 * 1024;
+inline constexpr std::int32_t defaultgroupbatches = 8;
+inline constexpr std::int32_t mostgroupbatches = 8;
+
 // How a run's batches are made: by one variant, each pass fusing
-// `fusedpasses` spigot passes.
+// `fusedpasses` spigot passes. Where the cells are more than a block,
+// `groupbatches` batches run a block of `blockcells` cells, one after the
+// other, before any goes on to the next block down, so that the block
+// stays in the cache; the digits are the same for any block and group.
 struct batchplan {
     const batchvariant* variant = nullptr;
     std::int32_t fusedpasses = 1;
+    std::int32_t blockcells = defaultblockcells;
+    std::int32_t groupbatches = defaultgroupbatches;
+
+    // The batches run together over these cells: one while they fit in a
+    // block.
+    std::int32_t batchesingroup(std::int32_t cellcount) const
+    {
+        return cellcount > blockcells ? groupbatches : 1;
+    }
 };
 
 // A plan with the given variant for a run of cellcount cells, fusing as
@@ -271,9 +335,10 @@ const batchvariant& variantforfamily(const std::string& instructionset, const st
 // on the processor's vendor and family, fusing as many passes as it may.
 batchplan fastestbatchplan(std::int32_t cellcount);
 
-// One batch by the plan: the raw digits of its variant's passes, each
-// fusedpasses of them, 0 to 10, in digits.
-void runbatch(const batchplan& plan, spigotbatch& cells, std::int8_t* digits);
+// A group of batches by the plan, in blocks: the raw digits of its
+// batches' passes, each fusedpasses of them, 0 to 10, in digits. Returns
+// the batches run.
+std::int32_t runbatches(const batchplan& plan, spigotbatch& cells, std::int8_t* digits);
 
 // floor(x / d) in the form with two roundings, given reciprocal = 1 / d
 // and the bias for the run's k. Where doubles round to double, y - 1/2

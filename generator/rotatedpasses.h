@@ -12,6 +12,13 @@
 // it in a ring of V slots, one slot renewed per step; unrolling V steps
 // keeps every slot and vector known when compiling.
 //
+// Cells are 32-bit integers in memory (passbatch.h): the V cells entering
+// in a chunk of V steps are widened to doubles at its start, and the V
+// leaving narrowed at its end, a few vector conversions a chunk. A batch
+// stops at the end of any chunk and goes on from there, its values in
+// flight and its ring kept in its batchrun, so that several batches can
+// take turns over a block of cells that stays in the cache.
+//
 // Vectors are the compiler's vector types of doubles (GCC and Clang),
 // whose values stay in registers; each function is inlined into a variant
 // built for its instruction set (variants/), which brings its own division
@@ -91,6 +98,8 @@ struct batch {
     static constexpr int width = widthof<vector>;
     static constexpr std::int32_t passes = vectors * width;
     static_assert(vectors % width == 0, "a chunk's entering cells fill whole vectors");
+    // W cells as they are in memory.
+    typedef std::int32_t cellvector __attribute__((vector_size(width * sizeof(std::int32_t))));
 
     struct ringslot {
         vector reciprocal, multiplier, divisor;
@@ -99,7 +108,7 @@ struct batch {
     // Padded on both sides (passbatch.h): the steps that reach past an end
     // meet zero cells, and below cell 0 reciprocals of 1.
     static constexpr bool tabled = division::tabled;
-    double* __restrict cells;
+    std::int32_t* __restrict cells;
     const double* __restrict reciprocals;
     ringslot* ring;
     // What every pass multiplies a cell by, 10^k, and its division's
@@ -126,7 +135,7 @@ struct batch {
     // belowzero: the cells entering reach below cell 0, and the numbers
     // that come with them clamp at 1.
     template <bool belowzero, int k>
-    [[gnu::always_inline]] void step(std::int32_t bottom, vector* x, double enteringreciprocal)
+    [[gnu::always_inline]] void step(vector* x, double enteringcell, double enteringreciprocal, double* leaving)
     {
         vector left{}, firstquotient{};
 #pragma GCC unroll 16
@@ -146,8 +155,8 @@ struct batch {
         // Vector V - 1's top lane is the last pass's: that cell is final
         // (in the padding, a zero stays zero).
         const int out = (vectors - 1 - k + vectors) % vectors;
-        cells[bottom + passes - 1] = left[width - 1];
-        const vector entered = shiftup(left, cells[bottom - 1]);
+        *leaving = left[width - 1];
+        const vector entered = shiftup(left, enteringcell);
         ringslot& renewed = ring[out];
         renewed.reciprocal = shiftup(renewed.reciprocal, enteringreciprocal);
         // The slot's cells are now V lower; below cell 0 (only while
@@ -164,74 +173,123 @@ struct batch {
     template <bool belowzero, int... k>
     [[gnu::always_inline]] void unrolled(std::int32_t bottom, vector* x, std::integer_sequence<int, k...>)
     {
-        // Step k takes in cell bottom - k - 1.
+        // Step k takes in cell bottom - k - 1 and hands out cell bottom +
+        // P - 1 - k: each a cell of the V in a row below the chunk and the
+        // V at its top, widened and narrowed together. Both rows stay in
+        // memory, like the ring: in registers they would crowd out the x
+        // values.
+        alignas(64) double enteringcells[vectors];
+        alignas(64) double leavingcells[vectors];
+        double* entering = enteringcells;
+        double* leaving = leavingcells;
+        __asm__("" : "+r"(entering), "+r"(leaving));
+        for (int v = 0; v < vectors; v += width) {
+            cellvector some;
+            std::memcpy(&some, cells + bottom - vectors + v, sizeof some);
+            const vector widened = __builtin_convertvector(some, vector);
+            std::memcpy(entering + v, &widened, sizeof widened);
+        }
         if constexpr (tabled) {
-            (step<belowzero, k>(bottom - k, x, reciprocals[bottom - k - 1]), ...);
+            (step<belowzero, k>(x, entering[vectors - 1 - k], reciprocals[bottom - k - 1], leaving + vectors - 1 - k),
+             ...);
         } else {
-            alignas(64) double entering[vectors];
+            alignas(64) double enteringreciprocals[vectors];
             for (int v = 0; v < vectors; v += width) {
                 const vector some = reciprocalsdown(bottom - 1 - v);
-                std::memcpy(entering + v, &some, sizeof some);
+                std::memcpy(enteringreciprocals + v, &some, sizeof some);
             }
-            (step<belowzero, k>(bottom - k, x, entering[k]), ...);
+            (step<belowzero, k>(x, entering[vectors - 1 - k], enteringreciprocals[k], leaving + vectors - 1 - k), ...);
+        }
+        for (int v = 0; v < vectors; v += width) {
+            const cellvector narrowed = __builtin_convertvector(loadlanes<vector>(leaving + v), cellvector);
+            std::memcpy(cells + bottom + passes - vectors + v, &narrowed, sizeof narrowed);
         }
     }
 };
 
-// A whole batch: V W passes over the cells, each by pass.power, the carry
-// pass p hands out of cell 0 going to carries[p].
+// Advances a batch of V W passes, each by pass.power, down the cells by
+// whole chunks while it reads none below `lowest`; at its end, the carry
+// pass p hands out of cell 0 goes to run.carries[p].
 template <typename vector, int vectors, typename division>
-[[gnu::always_inline]] inline void runbatch(const variants::cells& cells, double* carries, const fusedpass& pass)
+[[gnu::always_inline]] inline void advancebatch(const variants::cells& cells, batchrun& run, std::int32_t lowest,
+                                                const fusedpass& pass)
 {
     typedef batch<vector, vectors, division> passbatch;
+    typedef typename passbatch::ringslot ringslot;
     constexpr int width = passbatch::width;
     constexpr std::int32_t passes = passbatch::passes;
     const std::int32_t cellcount = cells.count;
-    typename passbatch::ringslot ring[vectors];
     static_assert(passes <= batchpasses, "a batch runs more passes than a spigot keeps digits for");
     static_assert(passes + vectors <= batchpadding, "a batch reaches past the padding");
-    passbatch state{cells.values, cells.reciprocals, ring, pass.power, division::constant(pass.bias)};
+    static_assert(sizeof(ringslot) * vectors <= sizeof run.ring && alignof(ringslot) <= alignof(batchrun),
+                  "the batch's state fits its run");
+    passbatch state{cells.values, cells.reciprocals, reinterpret_cast<ringslot*>(run.ring.data()), pass.power,
+                    division::constant(pass.bias)};
     // The ring stays in memory (L1): hidden from the compiler's scalar
     // replacement, which would shuttle it between registers and the stack.
     __asm__("" : "+r"(state.ring));
+    ringslot* const ring = state.ring;
 
-    // Pass p starts on cell top + p: only pass 0 on a real cell; the
-    // others meet zero cells above the top with zero carries until they
-    // come down to it.
-    std::int32_t bottom = cellcount - 1;
     vector x[vectors];
-    for (int i = 0; i < vectors; ++i) {
-        for (int l = 0; l < width; ++l) {
-            const std::int32_t j = bottom + vectors * l + i;
-            x[i][l] = state.ten * cells.values[j];
-            ring[i].multiplier[l] = j >= 0 ? j + 1 : 1;
-            ring[i].divisor[l] = j >= 0 ? 2 * j + 1 : 1;
-            if constexpr (passbatch::tabled) {
-                ring[i].reciprocal[l] = cells.reciprocals[j];
+    if (!run.started) {
+        // Pass p starts on cell top + p: only pass 0 on a real cell; the
+        // others meet zero cells above the top with zero carries until
+        // they come down to it.
+        run.bottom = cellcount - 1;
+        if (run.bottom < lowest) {
+            return;
+        }
+        for (int i = 0; i < vectors; ++i) {
+            for (int l = 0; l < width; ++l) {
+                const std::int32_t j = run.bottom + vectors * l + i;
+                x[i][l] = state.ten * cells.values[j];
+                ring[i].multiplier[l] = j >= 0 ? j + 1 : 1;
+                ring[i].divisor[l] = j >= 0 ? 2 * j + 1 : 1;
+                if constexpr (passbatch::tabled) {
+                    ring[i].reciprocal[l] = cells.reciprocals[j];
+                }
+            }
+            if constexpr (!passbatch::tabled) {
+                ring[i].reciprocal = division::reciprocals(ring[i].divisor);
             }
         }
-        if constexpr (!passbatch::tabled) {
-            ring[i].reciprocal = division::reciprocals(ring[i].divisor);
+        // Every pass is below cell 0 after cellcount + P - 1 steps; the
+        // steps past that, to a whole number of chunks, pass the carries
+        // on.
+        run.stepsleft = cellcount + passes - 1;
+        run.started = true;
+    } else {
+        for (int i = 0; i < vectors; ++i) {
+            x[i] = loadlanes<vector>(run.inflight.data() + i * width);
         }
     }
-    // Every pass is below cell 0 after cellcount + P - 1 steps; the steps
-    // past that, to a whole number of chunks, pass the carries on. Only
-    // the chunks whose entering cells reach below cell 0 clamp numbers.
+    // Only the chunks whose entering cells reach below cell 0 clamp
+    // numbers.
     const auto chunk = std::make_integer_sequence<int, vectors>();
-    std::int32_t steps = cellcount + passes - 1;
-    for (; steps > 0 && bottom - vectors >= 0; steps -= vectors, bottom -= vectors) {
+    std::int32_t bottom = run.bottom;
+    std::int32_t steps = run.stepsleft;
+    for (; steps > 0 && bottom - vectors >= 0 && bottom - vectors >= lowest; steps -= vectors, bottom -= vectors) {
         state.template unrolled<false>(bottom, x, chunk);
     }
-    for (; steps > 0; steps -= vectors, bottom -= vectors) {
+    for (; steps > 0 && bottom - vectors >= lowest; steps -= vectors, bottom -= vectors) {
         state.template unrolled<true>(bottom, x, chunk);
+    }
+    run.bottom = bottom;
+    run.stepsleft = steps;
+    if (steps > 0) {
+        for (int i = 0; i < vectors; ++i) {
+            std::memcpy(run.inflight.data() + i * width, &x[i], sizeof x[i]);
+        }
+        return;
     }
     // Every pass has left cell 0 by now, and below it x is 10^k * 0 +
     // carry * 1: each pass's carry.
     for (int i = 0; i < vectors; ++i) {
         for (int l = 0; l < width; ++l) {
-            carries[vectors * l + i] = x[i][l];
+            run.carries[vectors * l + i] = x[i][l];
         }
     }
+    run.done = true;
 }
 
 }  // namespace generator::rotated

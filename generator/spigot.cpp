@@ -18,17 +18,17 @@ spigot::spigot(std::int32_t ndigits, const batchvariant& variant)
 }
 
 spigot::spigot(std::int32_t ndigits, const batchplan& plan)
-    : remainders(cellcount(ndigits), plan.variant->tabled), ndigits(ndigits), plan(plan),
-      rawtaken(plan.variant->passes * plan.fusedpasses)
+    : remainders(cellcount(ndigits), plan.variant->tabled), ndigits(ndigits), plan(plan)
 {
 }
 
 std::int32_t spigot::nextrawdigit()
 {
-    if (rawtaken == plan.variant->passes * plan.fusedpasses) {
+    if (rawtaken == rawmade) {
         remainders.start();
-        runbatch(plan, remainders, rawdigits.data());
-        passesrun += plan.variant->passes;
+        const std::int32_t batches = runbatches(plan, remainders, rawdigits.data());
+        passesrun += batches * plan.variant->passes;
+        rawmade = batches * plan.variant->passes * plan.fusedpasses;
         rawtaken = 0;
     }
     return rawdigits[rawtaken++];

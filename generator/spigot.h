@@ -11,10 +11,11 @@ namespace generator {
 // character, "0" first, then the digits of pi from the 3 on. A copy carries
 // the whole state and advances independently of the original.
 //
-// Passes run a batch at a time, ahead of demand (passbatch.h); their raw
-// digits wait here for the calls that release them. Passes beyond those the
-// text needs change only cells that nothing reads again, and are fewer
-// than a batch's.
+// Passes run a batch at a time, ahead of demand (passbatch.h), or a group
+// of batches a block of cells at a time where the cells are more than a
+// block; their raw digits wait here for the calls that release them.
+// Passes beyond those the text needs change only cells that nothing reads
+// again, and are fewer than a group's.
 class spigot {
 public:
     explicit spigot(std::int32_t ndigits);
@@ -45,10 +46,11 @@ private:
     // come out as nines or, after a carry (10), as zeros.
     std::int32_t carry = 0;
     batchplan plan;
-    // A batch's raw digits, fusedpasses to a pass: the variant's passes *
-    // plan.fusedpasses of them.
-    std::array<std::int8_t, batchpasses * fused::mostpasses> rawdigits{};
-    std::int32_t rawtaken;  // all taken: the next needs a batch
+    // A group's raw digits, fusedpasses to a pass: its batches * the
+    // variant's passes * plan.fusedpasses of them.
+    std::array<std::int8_t, mostgroupbatches * batchpasses * fused::mostpasses> rawdigits{};
+    std::int32_t rawmade = 0;
+    std::int32_t rawtaken = 0;  // all taken: the next needs a group
     std::int32_t passesrun = 0;
 };
 

@@ -68,9 +68,9 @@ private:
     unsigned saved;
 };
 
-[[gnu::noinline]] void runroundingdown(const cells& cells, double* carries, const fusedpass& pass)
+[[gnu::noinline]] void advanceroundingdown(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass)
 {
-    rotated::runbatch<vector, avx2passes / rotated::widthof<vector>, roundingdown>(cells, carries, pass);
+    rotated::advancebatch<vector, avx2passes / rotated::widthof<vector>, roundingdown>(cells, run, lowest, pass);
 }
 
 [[gnu::noinline]] void divideroundingdown(const double* x, const double* reciprocals, double* quotients,
@@ -81,10 +81,10 @@ private:
 
 }  // namespace
 
-void runavx2rounddown(const cells& cells, double* carries, const fusedpass& pass)
+void advanceavx2rounddown(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass)
 {
     const roundingdownmode mode;
-    runroundingdown(cells, carries, pass);
+    advanceroundingdown(cells, run, lowest, pass);
 }
 
 void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double)
@@ -93,9 +93,9 @@ void divideavx2rounddown(const double* x, const double* reciprocals, double* quo
     divideroundingdown(x, reciprocals, quotients, count);
 }
 
-void runavx2(const cells& cells, double* carries, const fusedpass& pass)
+void advanceavx2(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass)
 {
-    rotated::runbatch<vector, avx2passes / rotated::widthof<vector>, floorinstruction>(cells, carries, pass);
+    rotated::advancebatch<vector, avx2passes / rotated::widthof<vector>, floorinstruction>(cells, run, lowest, pass);
 }
 
 void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)

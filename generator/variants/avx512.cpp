@@ -36,9 +36,9 @@ struct roundingdown {
 
 }  // namespace
 
-void runavx512(const cells& cells, double* carries, const fusedpass& pass)
+void advanceavx512(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass)
 {
-    rotated::runbatch<vector, avx512passes / rotated::widthof<vector>, roundingdown>(cells, carries, pass);
+    rotated::advancebatch<vector, avx512passes / rotated::widthof<vector>, roundingdown>(cells, run, lowest, pass);
 }
 
 void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)

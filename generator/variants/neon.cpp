@@ -27,9 +27,9 @@ struct floorinstruction {
 
 }  // namespace
 
-void runneon(const cells& cells, double* carries, const fusedpass& pass)
+void advanceneon(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass)
 {
-    rotated::runbatch<vector, neonpasses / rotated::widthof<vector>, floorinstruction>(cells, carries, pass);
+    rotated::advancebatch<vector, neonpasses / rotated::widthof<vector>, floorinstruction>(cells, run, lowest, pass);
 }
 
 void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias)

@@ -4,9 +4,11 @@
 
 // The generator's vector variants, each in a file of its own built for its
 // instruction set (the x86 ones are chosen at run time, passbatch.cpp; NEON
-// is on every arm64 processor). Each runs a whole batch of its passes
-// (sixteen vectors' lanes) over the cells in rotated lanes (rotatedpasses.h), the carry pass
-// p hands out of cell 0 going to carries[p], and has its division on its
+// is on every arm64 processor). Each advances a batch of its passes
+// (sixteen vectors' lanes) down the cells in rotated lanes
+// (rotatedpasses.h), as far as it reads no cell below `lowest`, the carry
+// pass p hands out of cell 0 going to run.carries[p] at the batch's end,
+// and has its division on its
 // own, for tests: quotients[i] = floor(x[i] / d) given reciprocals[i] =
 // 1 / d.
 #include "passbatch.h"
@@ -17,29 +19,29 @@ namespace generator::variants {
 // works them out), each padded by batchpadding on both sides
 // (passbatch.h).
 struct cells {
-    double* values;
+    std::int32_t* values;
     const double* reciprocals;
     std::int32_t count;
 };
 
-using batch = void (*)(const cells& cells, double* carries, const fusedpass& pass);
+using batch = void (*)(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass);
 
 // The passes each variant's batch runs: sixteen vectors of its lanes.
 inline constexpr std::int32_t avx2passes = 16 * 4;
 inline constexpr std::int32_t avx512passes = 16 * 8;
 inline constexpr std::int32_t neonpasses = 16 * 2;
 
-void runavx2(const cells& cells, double* carries, const fusedpass& pass);
+void advanceavx2(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass);
 void divideavx2(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
 
-void runavx2rounddown(const cells& cells, double* carries, const fusedpass& pass);
+void advanceavx2rounddown(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass);
 void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, std::int32_t count,
                          double bias);
 
-void runavx512(const cells& cells, double* carries, const fusedpass& pass);
+void advanceavx512(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass);
 void divideavx512(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
 
-void runneon(const cells& cells, double* carries, const fusedpass& pass);
+void advanceneon(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass);
 void divideneon(const double* x, const double* reciprocals, double* quotients, std::int32_t count, double bias);
 
 }  // namespace generator::variants

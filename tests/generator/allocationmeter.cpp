@@ -16,12 +16,17 @@ namespace {
 std::atomic<std::size_t> live{0};
 std::atomic<std::size_t> peak{0};
 
-void* allocate(std::size_t size)
+void* allocate(std::size_t size, std::size_t alignment = 0)
 {
     if (failing >= 0 && counted++ == failing) {
         throw std::bad_alloc();
     }
-    void* block = std::malloc(size == 0 ? 1 : size);
+    void* block = nullptr;
+    if (alignment == 0) {
+        block = std::malloc(size == 0 ? 1 : size);
+    } else if (posix_memalign(&block, alignment, size == 0 ? 1 : size) != 0) {
+        block = nullptr;
+    }
     if (block == nullptr) {
         throw std::bad_alloc();
     }
@@ -53,3 +58,9 @@ void operator delete(void* block) noexcept { allocationmeter::release(block); }
 void operator delete[](void* block) noexcept { allocationmeter::release(block); }
 void operator delete(void* block, std::size_t) noexcept { allocationmeter::release(block); }
 void operator delete[](void* block, std::size_t) noexcept { allocationmeter::release(block); }
+void* operator new(std::size_t size, std::align_val_t alignment)
+{
+    return allocationmeter::allocate(size, static_cast<std::size_t>(alignment));
+}
+void operator delete(void* block, std::align_val_t) noexcept { allocationmeter::release(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { allocationmeter::release(block); }

@@ -91,19 +91,19 @@ TEST(spigot, CopiesAdvanceIndependently)
     EXPECT_EQ(head + poll(original, 9), expected);
 }
 
-TEST(spigot, ARunHoldsEightBytesACellAndEightMoreWithATable)
+TEST(spigot, ARunHoldsFourBytesACellAndEightMoreWithATable)
 {
     // The reciprocals, which copies share, and the cells of the one copy
     // pidigits polls: the object it copied never makes cells of its own.
     const std::int32_t ndigits = 6000;
     const std::size_t cells = ndigits * 10 / 3;
-    const std::size_t bytes = (generator::fastestbatchplan(cells).variant->tabled ? 16 : 8) * cells;
+    const std::size_t bytes = (generator::fastestbatchplan(cells).variant->tabled ? 12 : 4) * cells;
     const std::size_t before = allocationmeter::livebytes();
     allocationmeter::resetpeak();
     const std::string text = pidigits(ndigits);
     const std::size_t held = allocationmeter::peakbytes() - before;
     EXPECT_GE(held, bytes + text.size());
-    EXPECT_LE(held, bytes + cells + text.size()) << held / cells << " bytes a cell";
+    EXPECT_LE(held, bytes + cells / 2 + text.size()) << held / cells << " bytes a cell";
 }
 
 TEST(spigot, MatchesThePlainLoopForLargerCounts)
