@@ -13,6 +13,10 @@
 #include "plainloop.h"
 #include "sweep.h"
 #include "fusededges.h"
+#include "blockedorder.h"
+
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -144,6 +148,68 @@ TEST_P(textpervariant, TellsItsObserverWhenThePassesStartAndThePassesDoneAfterEa
     const batchplan none = planwith(GetParam(), 0);
     ASSERT_EQ(computepiwith(&none, 0, buffer.data(), &observer), computepi_ok);
     EXPECT_EQ(told, std::vector<int32_t>{0});
+}
+
+TEST(kernels, EverySupportedKernelGivesTheSameTextWhateverBlocksAndGroupsItsBatchesRunIn)
+{
+    // Batches that wait on the one before them at every block, and the
+    // last group short, against the plain loop.
+    std::map<int32_t, std::string> expected;
+    const int32_t most = testsupport::emulated() ? 1500 : 4000;
+    for (const batchvariant* kernel : supportedkernels()) {
+        for (const auto& [blockcells, group] : testsupport::blocksandgroups()) {
+            for (const int32_t k : {1, FUSED_MOSTPASSES}) {
+                for (const int32_t n : testsupport::blockedcounts(kernel->passes, k, group, blockcells, most)) {
+                    batchplan plan = planwithfusedpasses(kernel, n * 10 / 3, k);
+                    plan.blockcells = blockcells;
+                    plan.groupbatches = group;
+                    if (expected.count(n) == 0) {
+                        expected[n] = plainloop::text(n, n);
+                    }
+                    ASSERT_EQ(computetextwith(plan, n), expected[n]) << kernel->name << ", N = " << n << ", k = "
+                                                                     << plan.fusedpasses << ", blocks of "
+                                                                     << blockcells << ", groups of " << group;
+                }
+            }
+        }
+    }
+}
+
+TEST(kernels, EverySupportedKernelKeepsTheLargestCellsOfTheLargestCountExact)
+{
+    // The top of the largest count's cells, each as large as a remainder
+    // there gets (2j, below 2^27), through one batch that stops well above
+    // cell 0, against the same passes in 64-bit integers.
+    if (testsupport::emulated()) {
+        GTEST_SKIP() << "too much memory for the emulator; the kernels convert cells in every other test";
+    }
+    const int32_t cellcount = testsupport::largestcellcount;
+    const int32_t top = cellcount - 1;
+    const int32_t span = 3000;
+    for (const batchvariant* kernel : supportedkernels()) {
+        struct spigotbatch batch;
+        ASSERT_TRUE(openbatch(&batch, cellcount, kernel->tabled));
+        std::vector<int64_t> cells(span);
+        for (int32_t i = 0; i < span; ++i) {
+            const int32_t j = top - span + 1 + i;
+            batch.cells[j] = 2 * j - i % 3;
+            cells[i] = batch.cells[j];
+        }
+        const batchplan plan = planwith(kernel, cellcount);
+        const std::vector<double> powers(kernel->passes, static_cast<double>(tenpower(plan.fusedpasses)));
+        auto run = std::make_unique<batchrun>();
+        startbatchrun(run.get(), powers.data(), kernel->passes, fusedbias(kernel->form, plan.fusedpasses));
+        kernel->advance(&batch, run.get(), top - span + 1);
+        const std::vector<int64_t> after =
+            testsupport::toppasses(cells, top, kernel->passes, tenpower(plan.fusedpasses));
+        // Cells from bottom + passes up are finished.
+        const int32_t finished = top - (run->bottom + kernel->passes) + 1;
+        ASSERT_GT(finished, span / 2) << kernel->name;
+        for (int32_t i = span - finished; i < span; ++i) {
+            ASSERT_EQ(batch.cells[top - span + 1 + i], after[i]) << kernel->name << ", cell " << top - span + 1 + i;
+        }
+        closebatch(&batch);
+    }
 }
 
 INSTANTIATE_FOR_EACH_VARIANT(textpervariant);

@@ -12,6 +12,10 @@
 #include "sweep.h"
 #include "fusededges.h"
 #include "widestvectors.h"
+#include "blockedorder.h"
+
+#include <map>
+#include <memory>
 
 using generator::batchvariant;
 
@@ -90,6 +94,67 @@ TEST_P(textpervariant, MatchesTheOnePassSpigotAroundBatchesAndForLargerCounts)
 }
 
 INSTANTIATE_FOR_EACH_VARIANT(textpervariant);
+
+TEST(batchvariants, EverySupportedVariantGivesTheSameTextWhateverBlocksAndGroupsItsBatchesRunIn)
+{
+    // Batches that wait on the one before them at every block, and groups
+    // run past the text's end, against the one-pass spigot.
+    std::map<std::int32_t, std::string> expected;
+    const std::int32_t most = testsupport::emulated() ? 1500 : 4000;
+    for (const batchvariant* variant : supportedvariants()) {
+        for (const auto& [blockcells, group] : testsupport::blocksandgroups()) {
+            for (const std::int32_t k : {1, generator::fused::mostpasses}) {
+                for (const std::int32_t n :
+                     testsupport::blockedcounts(variant->passes, k, group, blockcells, most)) {
+                    generator::batchplan plan = generator::planwith(*variant, n * 10 / 3, k);
+                    plan.blockcells = blockcells;
+                    plan.groupbatches = group;
+                    if (expected.count(n) == 0) {
+                        expected[n] = onepasstext(n);
+                    }
+                    ASSERT_EQ(poll(generator::spigot(n, plan), n), expected[n])
+                        << variant->name << ", N = " << n << ", k = " << plan.fusedpasses << ", blocks of "
+                        << blockcells << ", groups of " << group;
+                }
+            }
+        }
+    }
+}
+
+TEST(batchvariants, EverySupportedVariantKeepsTheLargestCellsOfTheLargestCountExact)
+{
+    // The top of the largest count's cells, each as large as a remainder
+    // there gets (2j, below 2^27), through one batch that stops well above
+    // cell 0, against the same passes in 64-bit integers.
+    if (testsupport::emulated()) {
+        GTEST_SKIP() << "too much memory for the emulator; the variants convert cells in every other test";
+    }
+    const std::int32_t cellcount = testsupport::largestcellcount;
+    const std::int32_t top = cellcount - 1;
+    const std::int32_t span = 3000;
+    for (const batchvariant* variant : supportedvariants()) {
+        generator::spigotbatch batch(cellcount, variant->tabled);
+        batch.start();
+        std::vector<std::int64_t> cells(span);
+        for (std::int32_t i = 0; i < span; ++i) {
+            const std::int32_t j = top - span + 1 + i;
+            batch.cells()[j] = 2 * j - i % 3;
+            cells[i] = batch.cells()[j];
+        }
+        const generator::batchplan plan = generator::planwith(*variant, cellcount);
+        const std::int64_t power = generator::fused::power(plan.fusedpasses);
+        auto run = std::make_unique<generator::batchrun>();
+        variant->advance(batch, *run, top - span + 1,
+                         {static_cast<double>(power), generator::fused::bias(variant->division, plan.fusedpasses)});
+        const std::vector<std::int64_t> after = testsupport::toppasses(cells, top, variant->passes, power);
+        // Cells from bottom + passes up are finished.
+        const std::int32_t finished = top - (run->bottom + variant->passes) + 1;
+        ASSERT_GT(finished, span / 2) << variant->name;
+        for (std::int32_t i = span - finished; i < span; ++i) {
+            ASSERT_EQ(batch.cells()[top - span + 1 + i], after[i]) << variant->name << ", cell " << top - span + 1 + i;
+        }
+    }
+}
 
 TEST(batchvariants, DispatchPicksTheWidestDoublesTheProcessorHasInItsFamilysFormFusingWhatTheirDivisionAllows)
 {
