@@ -6,12 +6,15 @@
 // rates for one count within one run.
 #include <benchmark/benchmark.h>
 
+#include <climits>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "boundmeter.h"
 #include "computepi.h"
+#include "exactdivision.h"
+#include "spigotbatch.h"
 #include "kernels/kernels.h"
 #include "plainloop.h"
 
@@ -57,6 +60,42 @@ void kernel(benchmark::State& state, const batchvariant* kernel)
     setcellrate(state, n, watch, kernel->instructionset, plan.fusedpasses, kernel->passes);
 }
 
+// A group of the plan's batches over the cells of N digits, as a run
+// makes them: past a block in the blocked order, batch after batch below
+// it. Each kernel's rate at the large counts against its rate at 20,000
+// in the same run is what the cells outside the cache cost it.
+const std::vector<std::int64_t> cellcounts = {20000, 1000000, 3377699};
+
+void releasenothing(void*, int32_t) {}
+
+// unblocked: each batch of the group over all the cells in turn, as
+// before the blocked order, to compare.
+void kernelcells(benchmark::State& state, const batchvariant* kernel, bool unblocked)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    const std::int32_t cellcount = n * 10 / 3;
+    batchplan plan = planwith(kernel, cellcount);
+    plan.blockcells = unblocked ? INT32_MAX : plan.blockcells;
+    struct spigotbatch batch;
+    if (!openbatch(&batch, cellcount, kernel->tabled)) {
+        state.SkipWithError("out of memory");
+        return;
+    }
+    const std::vector<double> powers(kernel->passes, static_cast<double>(tenpower(plan.fusedpasses)));
+    std::vector<batchrun> runs(plan.groupbatches);
+    const boundmeter::stopwatch watch;
+    for (auto _ : state) {
+        for (batchrun& run : runs) {
+            startbatchrun(&run, powers.data(), kernel->passes, fusedbias(kernel->form, plan.fusedpasses));
+        }
+        runblocked(kernel, &batch, runs.data(), plan.groupbatches, plan.blockcells, releasenothing, nullptr);
+    }
+    const double updates = static_cast<double>(plan.groupbatches) * kernel->passes * cellcount;
+    boundmeter::setcounters(state, updates, watch.seconds(), kernel->instructionset, updates * plan.fusedpasses);
+    state.counters["fused_passes"] = static_cast<double>(plan.fusedpasses);
+    closebatch(&batch);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -81,6 +120,14 @@ int main(int argc, char** argv)
             if (i > 0) {
                 registered->ArgsProduct({largecounts});
             }
+            benchmark::RegisterBenchmark((std::string("cells/") + batchvariants[i]->name).c_str(), kernelcells,
+                                         batchvariants[i], false)
+                ->ArgsProduct({cellcounts})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("unblocked/") + batchvariants[i]->name).c_str(), kernelcells,
+                                         batchvariants[i], true)
+                ->ArgsProduct({{cellcounts[1], cellcounts[2]}})
+                ->Unit(benchmark::kMillisecond);
         }
     }
     benchmark::Initialize(&argc, argv);

@@ -92,6 +92,37 @@ void plainlooptime(benchmark::State& state)
     setcellrate(state, n, watch.seconds());
 }
 
+// A group of the plan's batches over the cells of N digits, as a spigot
+// runs them: past a block in the blocked order, batch after batch below
+// it. Each variant's rate at the large counts against its rate at 20,000
+// in the same run is what the cells outside the cache cost it.
+// unblocked: each batch of the group over all the cells in turn, as
+// before the blocked order, to compare.
+void variantcells(benchmark::State& state, const generator::batchvariant* variant, bool unblocked)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    const std::int32_t cellcount = n * 10 / 3;
+    generator::batchplan plan = generator::planwith(*variant, cellcount);
+    generator::spigotbatch cells(cellcount, variant->tabled);
+    cells.start();
+    // Below a block the plan runs one batch a group: a group's worth, one
+    // after the other.
+    const std::int32_t groups = unblocked ? plan.groupbatches : plan.groupbatches / plan.batchesingroup(cellcount);
+    plan.groupbatches = unblocked ? 1 : plan.groupbatches;
+    std::vector<std::int8_t> digits(static_cast<std::size_t>(generator::mostgroupbatches) * generator::batchpasses *
+                                    generator::fused::mostpasses);
+    const boundmeter::stopwatch watch;
+    for (auto _ : state) {
+        for (std::int32_t g = 0; g < groups; ++g) {
+            generator::runbatches(plan, cells, digits.data());
+        }
+        benchmark::DoNotOptimize(digits.data());
+    }
+    const double updates = static_cast<double>(generator::defaultgroupbatches) * variant->passes * cellcount;
+    boundmeter::setcounters(state, updates, watch.seconds(), variant->instructionset, updates * plan.fusedpasses);
+    state.counters["fused_passes"] = static_cast<double>(plan.fusedpasses);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -106,6 +137,12 @@ int main(int argc, char** argv)
             // The counts the buffer's kernels run, to compare the two.
             benchmark::RegisterBenchmark(each.name, variant, &each)
                 ->ArgsProduct({{1000, 5000, 8000, 20000, 100000, 150000, 200000}})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("cells/") + each.name).c_str(), variantcells, &each, false)
+                ->ArgsProduct({{20000, 1000000, 3377699}})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("unblocked/") + each.name).c_str(), variantcells, &each, true)
+                ->ArgsProduct({{1000000, 3377699}})
                 ->Unit(benchmark::kMillisecond);
         }
     }

@@ -150,7 +150,8 @@ def metertable(results):
 
 
 def kerneltable(title, program, results):
-    rows = [(name, counters) for name, counters in repeated(results) if not name.startswith("bound/")]
+    rows = [(name, counters) for name, counters in repeated(results)
+            if not name.startswith(("bound/", "cells/", "unblocked/"))]
     shapes = shapesof(results)
     print(f"### {title} (`{program}`)")
     print()
@@ -171,12 +172,41 @@ def kerneltable(title, program, results):
     print()
 
 
+def cachetable(title, results):
+    """Each kernel's rate on the cells of large counts (a group of its
+    batches, blocked) against its rate at 20,000 digits, and against the
+    same batches unblocked, each batch over all the cells in turn."""
+    rates = {}
+    for name, counters in repeated(results):
+        kind, _, rest = name.partition("/")
+        if kind in ("cells", "unblocked"):
+            kernel, _, count = rest.partition("/")
+            rates[(kind, kernel, int(count))] = counters
+    if not rates:
+        return
+    print(f"### {title} on the cells of large counts (a group of batches, medians of the repetitions)")
+    print()
+    print("| kernel | N | k | cell updates/s | of its rate at 20,000 | blocked / unblocked |")
+    print("| --- | --- | --- | --- | --- | --- |")
+    for (kind, kernel, count), counters in sorted(rates.items()):
+        if kind != "cells":
+            continue
+        here = counters["cell_updates"][0]
+        incache = rates.get(("cells", kernel, 20000))
+        unblocked = rates.get(("unblocked", kernel, count))
+        ofcache = f"{here / incache['cell_updates'][0]:.0%}" if incache and count != 20000 else ""
+        against = f"{here / unblocked['cell_updates'][0]:.2f}×" if unblocked else ""
+        k = f"{counters['fused_passes'][0]:.0f}" if "fused_passes" in counters else ""
+        print(f"| {kernel} | {count:,} | {k} | {rate(here)} | {ofcache} | {against} |")
+    print()
+
+
 def pairtable(buffer, generator):
     """The generator's variant against the buffer's kernel of the same
     instruction set, at each count both run."""
     def shares(results):
         return {name: counters["of_bound"][0] for name, counters in repeated(results)
-                if not name.startswith("bound/") and "of_bound" in counters}
+                if not name.startswith(("bound/", "cells/", "unblocked/")) and "of_bound" in counters}
     ofbuffer, ofgenerator = shares(buffer), shares(generator)
     both = [name for name in ofbuffer if name in ofgenerator]
     if not both:
@@ -277,6 +307,8 @@ def main():
     kerneltable("Buffer kernels", "buffer_benchmark", buffer)
     kerneltable("Generator variants", "generator_benchmark", generator)
     pairtable(buffer, generator)
+    cachetable("Buffer kernels", buffer)
+    cachetable("Generator variants", generator)
 
     medians = wholeprocesses(bindir, runs, counts)
     print(f"### Whole processes (CPU time, median of {runs} interleaved runs)")
