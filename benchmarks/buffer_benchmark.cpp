@@ -67,6 +67,7 @@ void kernel(benchmark::State& state, const batchvariant* kernel)
 const std::vector<std::int64_t> cellcounts = {20000, 1000000, 3377699};
 
 void releasenothing(void*, int32_t) {}
+const groupobserver nothingtold = {releasenothing, nullptr, nullptr};
 
 // unblocked: each batch of the group over all the cells in turn, as
 // before the blocked order, to compare.
@@ -88,7 +89,7 @@ void kernelcells(benchmark::State& state, const batchvariant* kernel, bool unblo
         for (batchrun& run : runs) {
             startbatchrun(&run, powers.data(), kernel->passes, fusedbias(kernel->form, plan.fusedpasses));
         }
-        runblocked(kernel, &batch, runs.data(), plan.groupbatches, plan.blockcells, releasenothing, nullptr);
+        runblocked(kernel, &batch, runs.data(), plan.groupbatches, plan.blockcells, &nothingtold);
     }
     const double updates = static_cast<double>(plan.groupbatches) * kernel->passes * cellcount;
     boundmeter::setcounters(state, updates, watch.seconds(), kernel->instructionset, updates * plan.fusedpasses);

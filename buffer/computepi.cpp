@@ -18,7 +18,7 @@ static int32_t nextlowest(int32_t blockbottom, int32_t lowestafterprevious)
 }
 
 void runblocked(const struct batchvariant* kernel, struct spigotbatch* batch, struct batchrun* runs, int32_t count,
-                int32_t blockcells, void (*finished)(void* context, int32_t index), void* context)
+                int32_t blockcells, const struct groupobserver* observer)
 {
     int32_t finishedcount = 0;
     for (int64_t top = batch->cellcount; finishedcount < count; top -= blockcells) {
@@ -29,11 +29,23 @@ void runblocked(const struct batchvariant* kernel, struct spigotbatch* batch, st
             /* Before the next reads cell 0, which this one's units go back
                into. */
             if (runs[g].done && g == finishedcount) {
-                finished(context, g);
+                observer->finished(observer->context, g);
                 ++finishedcount;
             }
         }
+        if (observer->afterblock != NULL) {
+            observer->afterblock(observer->context);
+        }
     }
+}
+
+double batchshare(const struct batchrun* run, int32_t cellcount, int32_t passes)
+{
+    if (run->done || !run->started) {
+        return run->done ? 1.0 : 0.0;
+    }
+    const double share = (double)(cellcount - 1 - run->bottom) / (double)(cellcount + passes - 1);
+    return share < 1.0 ? share : 1.0;
 }
 
 namespace {
@@ -47,9 +59,30 @@ struct releasing {
     const struct passobserver* observer;
     int32_t ndigits;
     /* Passes before the group's first, passes in all, and whole passes
-       of k. */
+       of k; the group's batches, and the digits' worth last told. */
     int32_t done, needed, whole;
+    int32_t count;
+    int32_t told;
 };
+
+/* The digits' worth of passes that batches first to first + count - 1
+   from pass `done` on make, of `needed` in all. */
+static int32_t passesof(const struct releasing* r, int32_t g)
+{
+    const int32_t passes = r->plan->kernel->passes;
+    const int32_t first = r->done + g * passes;
+    return r->needed - first < passes ? r->needed - first : passes;
+}
+
+/* Tells the observer, never less than before, and no more than N. */
+static void tell(struct releasing* r, int64_t digitsdone)
+{
+    const int32_t capped = digitsdone < r->ndigits ? (int32_t)digitsdone : r->ndigits;
+    if (r->observer != NULL && capped > r->told) {
+        r->told = capped;
+        r->observer->afterbatch(r->observer->context, capped);
+    }
+}
 
 /* Batch g of the group is done: its digits go out. */
 void release(void* context, int32_t g)
@@ -60,14 +93,30 @@ void release(void* context, int32_t g)
     const int32_t first = r->done + g * passes;
     int64_t values[BATCH_PADDING];
     finishbatch(r->batch, r->runs[g].carries, r->runs[g].powers, passes, values);
-    const int32_t wanted = r->needed - first < passes ? r->needed - first : passes;
+    const int32_t wanted = passesof(r, g);
     for (int32_t p = 0; p < wanted; ++p) {
         releasedigits(&r->state, values[p], first + p == r->whole ? r->ndigits % k : k, r->buffer);
     }
-    if (r->observer != NULL) {
-        const int32_t digitsdone = (first + wanted) * k;
-        r->observer->afterbatch(r->observer->context, digitsdone < r->ndigits ? digitsdone : r->ndigits);
+    /* A group's batches end together in its last block: their work shows
+       block by block instead. */
+    if (r->count == 1) {
+        tell(r, (int64_t)(first + wanted) * k);
     }
+}
+
+/* Every batch of the group has gone down a block: the passes' work so far,
+   in digits' worth. */
+void progressed(void* context)
+{
+    struct releasing* r = (struct releasing*)context;
+    if (r->count == 1) {
+        return;
+    }
+    double passes = r->done;
+    for (int32_t g = 0; g < r->count; ++g) {
+        passes += batchshare(&r->runs[g], r->batch->cellcount, r->plan->kernel->passes) * passesof(r, g);
+    }
+    tell(r, (int64_t)(passes * r->plan->fusedpasses));
 }
 
 }  // namespace
@@ -93,7 +142,8 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
     const int32_t k = plan->fusedpasses;
     const int32_t whole = ndigits / k;
     const int32_t last = ndigits % k;
-    struct releasing r = {plan, &batch, runs, {}, buffer, observer, ndigits, 0, whole + (last > 0 ? 1 : 0), whole};
+    struct releasing r = {plan, &batch, runs, {}, buffer, observer, ndigits, 0, whole + (last > 0 ? 1 : 0), whole, 1, 0};
+    const struct groupobserver told = {release, progressed, &r};
     startrelease(&r.state);
     const int32_t passes = plan->kernel->passes;
     const double bias = fusedbias(plan->kernel->form, k);
@@ -101,8 +151,8 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
        again, and their digits are not released. */
     for (; r.done < r.needed; r.done += group * passes) {
         const int32_t batches = (r.needed - r.done + passes - 1) / passes;
-        const int32_t count = batches < group ? batches : group;
-        for (int32_t g = 0; g < count; ++g) {
+        r.count = batches < group ? batches : group;
+        for (int32_t g = 0; g < r.count; ++g) {
             double powers[BATCH_PADDING];
             for (int32_t p = 0; p < passes; ++p) {
                 const int32_t pass = r.done + g * passes + p;
@@ -110,7 +160,7 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
             }
             startbatchrun(&runs[g], powers, passes, bias);
         }
-        runblocked(plan->kernel, &batch, runs, count, plan->blockcells, release, &r);
+        runblocked(plan->kernel, &batch, runs, r.count, plan->blockcells, &told);
     }
     finishrelease(&r.state, buffer);
     closebatch(&batch);

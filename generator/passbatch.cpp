@@ -324,7 +324,8 @@ batchplan fastestbatchplan(std::int32_t cellcount)
     return planwith(variantforfamily(widest.instructionset, vendor, family), cellcount);
 }
 
-std::int32_t runbatches(const batchplan& plan, spigotbatch& cells, std::int8_t* digits)
+std::int32_t runbatches(const batchplan& plan, spigotbatch& cells, std::int8_t* digits,
+                        const std::function<void(double)>& afterblock)
 {
     const fusedpass pass = {static_cast<double>(fused::power(plan.fusedpasses)),
                             fused::bias(plan.variant->division, plan.fusedpasses)};
@@ -347,6 +348,13 @@ std::int32_t runbatches(const batchplan& plan, spigotbatch& cells, std::int8_t* 
                            digits + g * passes * plan.fusedpasses);
                 ++finished;
             }
+        }
+        if (count > 1 && afterblock) {
+            double passesdone = 0.0;
+            for (std::int32_t g = 0; g < count; ++g) {
+                passesdone += runs[g].share(cells.cellcount, passes) * passes;
+            }
+            afterblock(passesdone);
         }
     }
     return count;

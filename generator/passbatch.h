@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cfloat>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -251,6 +252,13 @@ struct alignas(64) batchrun {
     bool started = false;
     bool done = false;
 
+    // How much of its steps it has run, 0 to 1: of the work of its
+    // passes, which costs the same at every step.
+    double share(std::int32_t cellcount, std::int32_t passes) const
+    {
+        return done ? 1.0 : started ? std::min(1.0, double(cellcount - 1 - bottom) / (cellcount + passes - 1)) : 0.0;
+    }
+
     // The lowest cell a batch that follows may read: none this one has
     // not finished.
     std::int32_t lowestafter(std::int32_t passes) const
@@ -337,8 +345,11 @@ batchplan fastestbatchplan(std::int32_t cellcount);
 
 // A group of batches by the plan, in blocks: the raw digits of its
 // batches' passes, each fusedpasses of them, 0 to 10, in digits. Returns
-// the batches run.
-std::int32_t runbatches(const batchplan& plan, spigotbatch& cells, std::int8_t* digits);
+// the batches run. With more than one, afterblock (unless empty) hears
+// after every block the passes' work done so far, in passes: the batches
+// end together, in the last block.
+std::int32_t runbatches(const batchplan& plan, spigotbatch& cells, std::int8_t* digits,
+                        const std::function<void(double)>& afterblock = {});
 
 // floor(x / d) in the form with two roundings, given reciprocal = 1 / d
 // and the bias for the run's k. Where doubles round to double, y - 1/2

@@ -19,9 +19,14 @@ std::string pidigits(std::int32_t ndigits, const std::function<void(std::int64_t
         if (onwork && reported < 0) {
             polled.makecells();
             onwork(reported = 0);
+            polled.tellwork([&reported, &onwork](std::int64_t done) {
+                if (done > reported) {
+                    onwork(reported = done);
+                }
+            });
         }
         const char digit = polled.nextdigit();
-        if (onwork && polled.digitsrun() != reported) {
+        if (onwork && polled.digitsrun() > reported) {
             onwork(reported = polled.digitsrun());
         }
         return digit;

@@ -26,7 +26,13 @@ std::int32_t spigot::nextrawdigit()
 {
     if (rawtaken == rawmade) {
         remainders.start();
-        const std::int32_t batches = runbatches(plan, remainders, rawdigits.data());
+        std::function<void(double)> afterblock;
+        if (worktold) {
+            afterblock = [this](double passes) {
+                worktold(static_cast<std::int64_t>((passesrun + passes) * plan.fusedpasses));
+            };
+        }
+        const std::int32_t batches = runbatches(plan, remainders, rawdigits.data(), afterblock);
         passesrun += batches * plan.variant->passes;
         rawmade = batches * plan.variant->passes * plan.fusedpasses;
         rawtaken = 0;

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "passbatch.h"
 
@@ -34,6 +36,11 @@ public:
     // the work done, which costs the same for every pass.
     std::int64_t digitsrun() const { return std::int64_t{passesrun} * plan.fusedpasses; }
 
+    // Tells `told` the digits' worth of the work done while a group of
+    // batches runs, block by block (its batches end together), never more
+    // than digitsrun() after it.
+    void tellwork(std::function<void(std::int64_t)> told) { worktold = std::move(told); }
+
 private:
     // The next pass's raw digit, 0 to 10.
     std::int32_t nextrawdigit();
@@ -52,6 +59,7 @@ private:
     std::int32_t rawmade = 0;
     std::int32_t rawtaken = 0;  // all taken: the next needs a group
     std::int32_t passesrun = 0;
+    std::function<void(std::int64_t)> worktold;
 };
 
 }  // namespace generator

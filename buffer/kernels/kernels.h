@@ -72,13 +72,25 @@ struct batchplan planwith(const struct batchvariant* kernel, int32_t cellcount);
 /* The same fusing at most `fusedpasses` passes, for tests. */
 struct batchplan planwithfusedpasses(const struct batchvariant* kernel, int32_t cellcount, int32_t fusedpasses);
 
+/* What runblocked() tells as it goes: finished(context, g) as batch g
+   ends, in order, before the batch after it reads cell 0 (into which
+   finishbatch() puts the units back); afterblock(context), unless NULL,
+   after every block, every batch in turn. */
+struct groupobserver {
+    void (*finished)(void* context, int32_t index);
+    void (*afterblock)(void* context);
+    void* context;
+};
+
 /* Runs `count` batches, each set up by startbatchrun(), over the cells in
    blocks of blockcells from the top down: in each block every batch in
-   turn, as far down as the block's bottom or the batch before it allows.
-   Calls finished(context, g) as batch g ends, in order, before the batch
-   after it reads cell 0 (into which finishbatch() puts the units back). */
+   turn, as far down as the block's bottom or the batch before it allows. */
 void runblocked(const struct batchvariant* kernel, struct spigotbatch* batch, struct batchrun* runs, int32_t count,
-                int32_t blockcells, void (*finished)(void* context, int32_t index), void* context);
+                int32_t blockcells, const struct groupobserver* observer);
+
+/* How much of its steps a batch has run, 0 to 1: of the work of its
+   passes, which costs the same at every step. */
+double batchshare(const struct batchrun* run, int32_t cellcount, int32_t passes);
 
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {

@@ -15,6 +15,7 @@
 #include "fusededges.h"
 #include "blockedorder.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -173,6 +174,29 @@ TEST(kernels, EverySupportedKernelGivesTheSameTextWhateverBlocksAndGroupsItsBatc
             }
         }
     }
+}
+
+TEST(kernels, TellsItsObserverTheWorkOfAGroupBlockByBlockRisingToTheCount)
+{
+    // The batches of a group end together, so the work shows as the
+    // blocks go by: more often than batches end, never falling.
+    batchplan plan = planwithfusedpasses(fastestbatchplan(0).kernel, 0, 1);
+    plan.blockcells = 100;
+    plan.groupbatches = 4;
+    const int32_t n = 2 * plan.groupbatches * plan.kernel->passes + 5;
+    std::vector<int32_t> told;
+    const passobserver observer = {
+        [](void* context, int32_t done) { static_cast<std::vector<int32_t>*>(context)->push_back(done); },
+        &told};
+    std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
+    ASSERT_EQ(computepiwith(&plan, n, buffer.data(), &observer), computepi_ok);
+    ASSERT_GT(told.size(), 3u * plan.groupbatches);
+    EXPECT_EQ(told.front(), 0);
+    EXPECT_EQ(told.back(), n);
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end()) &&
+                std::adjacent_find(told.begin(), told.end()) == told.end());
+    // After the first group, exactly its batches' passes.
+    EXPECT_NE(std::find(told.begin(), told.end(), plan.groupbatches * plan.kernel->passes), told.end());
 }
 
 TEST(kernels, EverySupportedKernelKeepsTheLargestCellsOfTheLargestCountExact)

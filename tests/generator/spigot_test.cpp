@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,27 @@ TEST(spigot, MatchesThePlainLoopForLargerCounts)
     for (const int n : {1500, 2718, 3000}) {
         ASSERT_EQ(pidigits(n), plainloop::lazytext(n)) << "N = " << n;
     }
+}
+
+TEST(spigot, TellsTheWorkOfAGroupBlockByBlockNeverAheadOfTheBatchesRun)
+{
+    // The batches of a group end together, so the work shows as the
+    // blocks go by: more often than batches end, never falling, never past
+    // the passes the group runs.
+    generator::batchplan plan = generator::planwith(*generator::fastestbatchplan(0).variant, 0, 1);
+    plan.blockcells = 100;
+    plan.groupbatches = 4;
+    const std::int32_t ndigits = 2 * plan.groupbatches * plan.variant->passes + 5;
+    generator::spigot digits(ndigits, plan);
+    std::vector<std::int64_t> told;
+    digits.tellwork([&told](std::int64_t done) { told.push_back(done); });
+    for (std::int32_t i = 0; i <= ndigits; ++i) {
+        digits.nextdigit();
+        ASSERT_TRUE(told.empty() || told.back() <= digits.digitsrun()) << told.back() << " told, i = " << i;
+    }
+    EXPECT_GT(told.size(), 3u * plan.groupbatches);
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+    EXPECT_EQ(told.back(), digits.digitsrun());
 }
 
 TEST(spigot, TellsTheWorkDoneWhenThePassesStartAndAfterEachBatchNeverAhead)
