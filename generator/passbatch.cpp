@@ -233,7 +233,7 @@ const std::vector<batchvariant>& batchvariants()
         {"portable", "portable", fused::form::tworoundings, true, always, portablepasses, advanceportable,
          divideportable},
 #if defined(GENERATOR_X86_VARIANTS)
-        {"avx2", "avx2", withfma, true, avx2supported, variants::avx2passes, advancevectors<variants::advanceavx2>,
+        {"avx2", "avx2", withfma, false, avx2supported, variants::avx2passes, advancevectors<variants::advanceavx2>,
          variants::divideavx2},
         {"avx2rounddown", "avx2", fused::form::rounddown, false, avx2supported, variants::avx2passes,
          advancevectors<variants::advanceavx2rounddown>, variants::divideavx2rounddown},

@@ -14,7 +14,8 @@
 //
 // Cells are 32-bit integers in memory (passbatch.h): the V cells entering
 // in a chunk of V steps are widened to doubles at its start, and the V
-// leaving narrowed at its end, a few vector conversions a chunk. A batch
+// leaving narrowed at the next one's (read back at once, they would wait
+// on W stores each), a few vector conversions a chunk. A batch
 // stops at the end of any chunk and goes on from there, its values in
 // flight and its ring kept in its batchrun, so that several batches can
 // take turns over a block of cells that stays in the cache.
@@ -111,6 +112,8 @@ struct batch {
     std::int32_t* __restrict cells;
     const double* __restrict reciprocals;
     ringslot* ring;
+    // The cells the chunk before handed out, for the next to narrow.
+    double* leaving;
     // What every pass multiplies a cell by, 10^k, and its division's
     // constant.
     double ten;
@@ -179,10 +182,9 @@ struct batch {
         // memory, like the ring: in registers they would crowd out the x
         // values.
         alignas(64) double enteringcells[vectors];
-        alignas(64) double leavingcells[vectors];
         double* entering = enteringcells;
-        double* leaving = leavingcells;
-        __asm__("" : "+r"(entering), "+r"(leaving));
+        __asm__("" : "+r"(entering));
+        narrowleaving(bottom);
         for (int v = 0; v < vectors; v += width) {
             cellvector some;
             std::memcpy(&some, cells + bottom - vectors + v, sizeof some);
@@ -200,9 +202,26 @@ struct batch {
             }
             (step<belowzero, k>(x, entering[vectors - 1 - k], enteringreciprocals[k], leaving + vectors - 1 - k), ...);
         }
+    }
+
+    // The cells the chunk before the one at `bottom` handed out.
+    [[gnu::always_inline]] void narrowleaving(std::int32_t bottom)
+    {
         for (int v = 0; v < vectors; v += width) {
             const cellvector narrowed = __builtin_convertvector(loadlanes<vector>(leaving + v), cellvector);
-            std::memcpy(cells + bottom + passes - vectors + v, &narrowed, sizeof narrowed);
+            std::memcpy(cells + bottom + passes + v, &narrowed, sizeof narrowed);
+        }
+    }
+
+    // What the first chunk narrows is already there: finished cells, which
+    // no batch writes again.
+    [[gnu::always_inline]] void startleaving(std::int32_t bottom)
+    {
+        for (int v = 0; v < vectors; v += width) {
+            cellvector some;
+            std::memcpy(&some, cells + bottom + passes + v, sizeof some);
+            const vector widened = __builtin_convertvector(some, vector);
+            std::memcpy(leaving + v, &widened, sizeof widened);
         }
     }
 };
@@ -223,11 +242,13 @@ template <typename vector, int vectors, typename division>
     static_assert(passes + vectors <= batchpadding, "a batch reaches past the padding");
     static_assert(sizeof(ringslot) * vectors <= sizeof run.ring && alignof(ringslot) <= alignof(batchrun),
                   "the batch's state fits its run");
-    passbatch state{cells.values, cells.reciprocals, reinterpret_cast<ringslot*>(run.ring.data()), pass.power,
-                    division::constant(pass.bias)};
-    // The ring stays in memory (L1): hidden from the compiler's scalar
-    // replacement, which would shuttle it between registers and the stack.
-    __asm__("" : "+r"(state.ring));
+    alignas(64) double leaving[vectors];
+    passbatch state{cells.values, cells.reciprocals, reinterpret_cast<ringslot*>(run.ring.data()), leaving,
+                    pass.power, division::constant(pass.bias)};
+    // The ring and the cells leaving stay in memory (L1): hidden from the
+    // compiler's scalar replacement, which would shuttle them between
+    // registers and the stack.
+    __asm__("" : "+r"(state.ring), "+r"(state.leaving));
     ringslot* const ring = state.ring;
 
     vector x[vectors];
@@ -268,12 +289,14 @@ template <typename vector, int vectors, typename division>
     const auto chunk = std::make_integer_sequence<int, vectors>();
     std::int32_t bottom = run.bottom;
     std::int32_t steps = run.stepsleft;
+    state.startleaving(bottom);
     for (; steps > 0 && bottom - vectors >= 0 && bottom - vectors >= lowest; steps -= vectors, bottom -= vectors) {
         state.template unrolled<false>(bottom, x, chunk);
     }
     for (; steps > 0 && bottom - vectors >= lowest; steps -= vectors, bottom -= vectors) {
         state.template unrolled<true>(bottom, x, chunk);
     }
+    state.narrowleaving(bottom);
     run.bottom = bottom;
     run.stepsleft = steps;
     if (steps > 0) {

@@ -21,8 +21,8 @@
    divisions beside V^2 vector updates (a scalar division in every step
    cost about 5% where two FMA pipes bind), so memory is the cells alone:
    4 bytes a cell. The V cells entering in a chunk are widened to doubles
-   at its start, and the V leaving narrowed at its end: a few vector
-   conversions a chunk.
+   at its start, and the V leaving narrowed at the next one's: a few
+   vector conversions a chunk.
 
    A batch stops at the end of any chunk and goes on from there (its
    values in flight and its ring kept in its batchrun), so that several
@@ -86,6 +86,10 @@ struct rotated {
         /* Without a uniform power, vector i's lanes' powers at tens + i W. */
         const double* tens;
         ringslot* ring;
+        /* The cells the chunk before handed out, narrowed at the next
+           chunk's start, when their stores have long reached the cache:
+           read back at once, they would wait on eight stores each. */
+        double* leaving;
     };
 
     /* What vector i's passes multiply a cell by. */
@@ -188,12 +192,12 @@ struct rotated {
            P - 1 - k: each a cell of the V in a row below the chunk and
            the V at its top, widened and narrowed together. */
         alignas(64) double enteringcells[vectors];
-        alignas(64) double leavingcells[vectors];
         /* Kept in memory, like the ring: in registers they would crowd
            out the x values. */
         double* entering = enteringcells;
-        double* leaving = leavingcells;
-        __asm__("" : "+r"(entering), "+r"(leaving));
+        __asm__("" : "+r"(entering));
+        double* const leaving = c.leaving;
+        narrowleaving(c, bottom);
         for (int v = 0; v < vectors; v += width) {
             lanes::store(entering + v, lanes::widen(c.cells + bottom - vectors + v));
         }
@@ -210,8 +214,13 @@ struct rotated {
             (step<clamp, k>(c, bottom - k, x, entering[vectors - 1 - k], reciprocals[k], leaving + vectors - 1 - k),
              ...);
         }
+    }
+
+    /* The cells the chunk before the one at `bottom` handed out. */
+    [[gnu::always_inline]] static void narrowleaving(context& c, int32_t bottom)
+    {
         for (int v = 0; v < vectors; v += width) {
-            lanes::narrow(c.cells + bottom + passes - vectors + v, lanes::load(leaving + v));
+            lanes::narrow(c.cells + bottom + passes + v, lanes::load(c.leaving + v));
         }
     }
 };
@@ -268,6 +277,15 @@ void advancepasses(typename rotated<lanes, vectors, uniform>::context& c, int32_
         }
     }
 
+    /* What the first chunk narrows is already there: finished cells, which
+       no batch writes again. */
+    alignas(64) double leaving[vectors];
+    c.leaving = leaving;
+    __asm__("" : "+r"(c.leaving));
+    for (int v = 0; v < vectors; v += width) {
+        lanes::store(c.leaving + v, lanes::widen(c.cells + run->bottom + passes + v));
+    }
+
     /* While every slot made holds a cell, nothing needs clamping. */
     int32_t bottom = run->bottom;
     int32_t steps = run->stepsleft;
@@ -277,6 +295,7 @@ void advancepasses(typename rotated<lanes, vectors, uniform>::context& c, int32_
     for (; steps > 0 && bottom - vectors >= lowest; steps -= vectors, bottom -= vectors) {
         batchloop::template unrolled<true>(c, bottom, x, chunk);
     }
+    batchloop::narrowleaving(c, bottom);
     run->bottom = bottom;
     run->stepsleft = steps;
     if (steps > 0) {

@@ -19,7 +19,10 @@ typedef double vector __attribute__((vector_size(32)));
 // y = fma(x, reciprocal, bias), rounded once, lies strictly between q and
 // q + 1 (the fused claim, passbatch.h): its floor is q.
 struct floorinstruction {
-    static constexpr bool tabled = true;
+    // The reciprocals worked out, 1/d rounded once, as the cells enter: a
+    // table would be 8 more bytes a cell, twice the cells'.
+    static constexpr bool tabled = false;
+    static vector reciprocals(const vector& divisors) { return (vector{} + 1.0) / divisors; }
     static vector constant(double bias) { return vector{} + bias; }
     static vector quotient(const vector& x, const vector& reciprocal, const vector& bias)
     {
