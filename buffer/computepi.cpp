@@ -129,7 +129,8 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
     struct spigotbatch batch;
     /* Aligned as its ring is, which the kernels load a cache line at a
        time. */
-    struct batchrun* runs = (struct batchrun*)aligned_alloc(alignof(struct batchrun), (size_t)group * sizeof(struct batchrun));
+    struct batchrun* runs =
+        (struct batchrun*)aligned_alloc(alignof(struct batchrun), (size_t)group * sizeof(struct batchrun));
     if (runs == NULL || !openbatch(&batch, cellcount, plan->kernel->tabled)) {
         free(runs);
         return computepi_outofmemory;
@@ -142,7 +143,8 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
     const int32_t k = plan->fusedpasses;
     const int32_t whole = ndigits / k;
     const int32_t last = ndigits % k;
-    struct releasing r = {plan, &batch, runs, {}, buffer, observer, ndigits, 0, whole + (last > 0 ? 1 : 0), whole, 1, 0};
+    struct releasing r = {plan, &batch, runs, {}, buffer, observer, ndigits,
+                          0, whole + (last > 0 ? 1 : 0), whole, 1, 0};
     const struct groupobserver told = {release, progressed, &r};
     startrelease(&r.state);
     const int32_t passes = plan->kernel->passes;

@@ -1,5 +1,7 @@
 #include "spigot.h"
 
+#include <algorithm>
+
 namespace generator {
 
 namespace {
@@ -32,7 +34,13 @@ std::int32_t spigot::nextrawdigit()
                 worktold(static_cast<std::int64_t>((passesrun + passes) * plan.fusedpasses));
             };
         }
-        const std::int32_t batches = runbatches(plan, remainders, rawdigits.data(), afterblock);
+        // No more batches than the N + 1 characters' raw digits need, or
+        // one where they are run (held nines, or polling past the end).
+        const std::int64_t perbatch = std::int64_t{plan.variant->passes} * plan.fusedpasses;
+        const std::int64_t wanted = (ndigits + 1 - digitsrun() + perbatch - 1) / perbatch;
+        batchplan group = plan;
+        group.groupbatches = static_cast<std::int32_t>(std::clamp<std::int64_t>(wanted, 1, plan.groupbatches));
+        const std::int32_t batches = runbatches(group, remainders, rawdigits.data(), afterblock);
         passesrun += batches * plan.variant->passes;
         rawmade = batches * plan.variant->passes * plan.fusedpasses;
         rawtaken = 0;

@@ -71,7 +71,8 @@ private:
     unsigned saved;
 };
 
-[[gnu::noinline]] void advanceroundingdown(const cells& cells, batchrun& run, std::int32_t lowest, const fusedpass& pass)
+[[gnu::noinline]] void advanceroundingdown(const cells& cells, batchrun& run, std::int32_t lowest,
+                                           const fusedpass& pass)
 {
     rotated::advancebatch<vector, avx2passes / rotated::widthof<vector>, roundingdown>(cells, run, lowest, pass);
 }
