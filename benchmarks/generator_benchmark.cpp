@@ -118,7 +118,7 @@ void variantcells(benchmark::State& state, const generator::batchvariant* varian
         }
         benchmark::DoNotOptimize(digits.data());
     }
-    const double updates = static_cast<double>(generator::defaultgroupbatches) * variant->passes * cellcount;
+    const double updates = static_cast<double>(groups) * plan.batchesingroup(cellcount) * variant->passes * cellcount;
     boundmeter::setcounters(state, updates, watch.seconds(), variant->instructionset, updates * plan.fusedpasses);
     state.counters["fused_passes"] = static_cast<double>(plan.fusedpasses);
 }

@@ -39,15 +39,6 @@ void runblocked(const struct batchvariant* kernel, struct spigotbatch* batch, st
     }
 }
 
-double batchshare(const struct batchrun* run, int32_t cellcount, int32_t passes)
-{
-    if (run->done || !run->started) {
-        return run->done ? 1.0 : 0.0;
-    }
-    const double share = (double)(cellcount - 1 - run->bottom) / (double)(cellcount + passes - 1);
-    return share < 1.0 ? share : 1.0;
-}
-
 namespace {
 
 struct releasing {
@@ -65,8 +56,8 @@ struct releasing {
     int32_t told;
 };
 
-/* The digits' worth of passes that batches first to first + count - 1
-   from pass `done` on make, of `needed` in all. */
+/* The passes of batch g of the group that the text needs: all of them
+   but in its last batch. */
 static int32_t passesof(const struct releasing* r, int32_t g)
 {
     const int32_t passes = r->plan->kernel->passes;

@@ -36,8 +36,7 @@ int openbatch(struct spigotbatch* batch, int32_t cellcount, int tabled)
     const size_t tableoffset = (span * sizeof(int32_t) + 63) / 64 * 64;
     batch->cellcount = cellcount;
     batch->reciprocals = NULL;
-    batch->blockbytes = tabled ? tableoffset + span * sizeof(double) : span * sizeof(int32_t);
-    batch->block = allocatecells(batch->blockbytes);
+    batch->block = allocatecells(tabled ? tableoffset + span * sizeof(double) : span * sizeof(int32_t));
     if (batch->block == NULL) {
         batch->cells = NULL;
         return 0;
@@ -78,6 +77,15 @@ int32_t lowestafter(const struct batchrun* run, int32_t passes)
     }
     /* Not started, it is still to read the top cell. */
     return run->started ? run->bottom + passes : INT32_MAX;
+}
+
+double batchshare(const struct batchrun* run, int32_t cellcount, int32_t passes)
+{
+    if (!run->started || run->done) {
+        return run->done ? 1.0 : 0.0;
+    }
+    const double share = (double)(cellcount - 1 - run->bottom) / (double)(cellcount + passes - 1);
+    return share < 1.0 ? share : 1.0;
 }
 
 void finishbatch(struct spigotbatch* batch, const double* carries, const double* powers, int32_t passes,

@@ -1,7 +1,6 @@
 #ifndef BUFFER_SPIGOTBATCH_H
 #define BUFFER_SPIGOTBATCH_H
 
-#include <stddef.h>
 #include <stdint.h>
 
 /* The spigot's state as the batched kernels see it.
@@ -43,7 +42,6 @@ struct spigotbatch {
     int32_t* cells;
     double* reciprocals;
     void* block;
-    size_t blockbytes;
 };
 
 /* Sets up cellcount cells of 2, with a table of their reciprocals when
@@ -80,6 +78,10 @@ void startbatchrun(struct batchrun* run, const double* powers, int32_t passes, d
 /* The lowest cell a batch that follows `run` may read: none the batch
    has not finished. */
 int32_t lowestafter(const struct batchrun* run, int32_t passes);
+
+/* How much of its steps a batch has run, 0 to 1: of the work of its
+   passes, which costs the same at every step. */
+double batchshare(const struct batchrun* run, int32_t cellcount, int32_t passes);
 
 /* After a batch of `passes` passes, pass p by powers[p] = 10^k: turns the
    carries each pass took out of cell 0 into the value of its k raw

@@ -185,12 +185,7 @@ struct batch {
         double* entering = enteringcells;
         __asm__("" : "+r"(entering));
         narrowleaving(bottom);
-        for (int v = 0; v < vectors; v += width) {
-            cellvector some;
-            std::memcpy(&some, cells + bottom - vectors + v, sizeof some);
-            const vector widened = __builtin_convertvector(some, vector);
-            std::memcpy(entering + v, &widened, sizeof widened);
-        }
+        widen(cells + bottom - vectors, entering);
         if constexpr (tabled) {
             (step<belowzero, k>(x, entering[vectors - 1 - k], reciprocals[bottom - k - 1], leaving + vectors - 1 - k),
              ...);
@@ -215,13 +210,16 @@ struct batch {
 
     // What the first chunk narrows is already there: finished cells, which
     // no batch writes again.
-    [[gnu::always_inline]] void startleaving(std::int32_t bottom)
+    [[gnu::always_inline]] void startleaving(std::int32_t bottom) { widen(cells + bottom + passes, leaving); }
+
+    // V cells from memory as doubles.
+    [[gnu::always_inline]] static void widen(const std::int32_t* from, double* to)
     {
         for (int v = 0; v < vectors; v += width) {
             cellvector some;
-            std::memcpy(&some, cells + bottom + passes + v, sizeof some);
+            std::memcpy(&some, from + v, sizeof some);
             const vector widened = __builtin_convertvector(some, vector);
-            std::memcpy(leaving + v, &widened, sizeof widened);
+            std::memcpy(to + v, &widened, sizeof widened);
         }
     }
 };

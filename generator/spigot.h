@@ -17,7 +17,8 @@ namespace generator {
 // of batches a block of cells at a time where the cells are more than a
 // block; their raw digits wait here for the calls that release them.
 // Passes beyond those the text needs change only cells that nothing reads
-// again, and are fewer than a group's.
+// again, and are fewer than a batch's: a group runs no more batches than
+// the text still needs.
 class spigot {
 public:
     explicit spigot(std::int32_t ndigits);

@@ -88,10 +88,6 @@ struct groupobserver {
 void runblocked(const struct batchvariant* kernel, struct spigotbatch* batch, struct batchrun* runs, int32_t count,
                 int32_t blockcells, const struct groupobserver* observer);
 
-/* How much of its steps a batch has run, 0 to 1: of the work of its
-   passes, which costs the same at every step. */
-double batchshare(const struct batchrun* run, int32_t cellcount, int32_t passes);
-
 /* The kernels themselves, each in a file built for its instruction set. */
 enum {
     portablepasses = 32,
