@@ -62,7 +62,17 @@ std::string make(const std::string& path, uid_t owner, unsigned mode, const char
 
 class filepermissions : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override { ::chmod(scratch.str().c_str(), 0755); }
+    void SetUp() override
+    {
+        ::chmod(scratch.str().c_str(), 0755);
+        // A copy nobody may run: the build may sit where only root can
+        // reach it (a clone in /root).
+        if (asroot) {
+            fs::copy_file(GetParam(), make(path("program/"), 0, 0755) + "program");
+            program = path("program/program");
+            ::chmod(program.c_str(), 0755);
+        }
+    }
     // The program run as the unprivileged user (as root: nobody), or as root.
     testsupport::runresult run(const std::string& file, bool unprivileged = true, const std::string& in = "")
     {
@@ -73,11 +83,12 @@ protected:
             options.userid = nobody;
             options.groupid = nobody;
         }
-        return testsupport::runprogram(GetParam(), {"5", file}, options);
+        return testsupport::runprogram(program, {"5", file}, options);
     }
     std::string path(const std::string& name) const { return scratch.path(name); }
     const uid_t user = asroot ? nobody : ::geteuid();  // who runs the program
     testsupport::scratchdirectory scratch;
+    std::string program = GetParam();
 };
 
 TEST_P(filepermissions, RefusedWhereAPlainWriteIsRefused)
