@@ -1,12 +1,14 @@
 #include "interruption.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <string.h>
 #include <unistd.h>
 
 /* Copies, so that the handler reads nothing that may be freed. */
-static char temporaryname[4096];
+static char temporaryname[256];
+static volatile sig_atomic_t temporarydirectory = -1;
 static volatile sig_atomic_t hastemporary = 0;
 static volatile sig_atomic_t progresslength = 0;
 
@@ -15,7 +17,7 @@ static const int endingsignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 static void cleanupanddie(int signal)
 {
     if (hastemporary) {
-        unlink(temporaryname);
+        unlinkat(temporarydirectory, temporaryname, 0);
     }
     if (progresslength > 0) {
         /* Spaces over the line, the cursor back at its start. */
@@ -67,12 +69,13 @@ void releasesignals(void)
     errno = reason;
 }
 
-int maketemporary(char* pattern, int (*make)(char* pattern))
+int maketemporary(int directory, char* pattern, int (*make)(int directory, char* pattern))
 {
     holdsignals();
-    const int descriptor = make(pattern);
+    const int descriptor = make(directory, pattern);
     if (descriptor >= 0 && strlen(pattern) < sizeof temporaryname) {
         strcpy(temporaryname, pattern);
+        temporarydirectory = directory;
         hastemporary = 1;
     }
     releasesignals();

@@ -19,10 +19,11 @@ void cleanuponsignals(void);
 void holdsignals(void);
 void releasesignals(void);
 
-/* make(pattern) (mkstemp, or a stand-in), the file made noted as the
-   temporary to remove, with the signals held off in between so that none
-   can leave it behind. */
-int maketemporary(char* pattern, int (*make)(char* pattern));
+/* make(directory, pattern), which makes a file in directory as mkstemp
+   does, the file made noted as the temporary to remove, with the signals
+   held off in between so that none can leave it behind. The directory
+   stays open until the temporary is forgotten. */
+int maketemporary(int directory, char* pattern, int (*make)(int directory, char* pattern));
 
 /* There is no temporary to remove any more. */
 void forgettemporary(void);

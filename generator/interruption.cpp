@@ -1,5 +1,6 @@
 #include "interruption.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,7 +13,8 @@ namespace generator {
 namespace {
 
 // Copies, so that the handler reads nothing that may be freed.
-char temporaryname[4096];
+char temporaryname[256];
+volatile sig_atomic_t temporarydirectory = -1;
 volatile sig_atomic_t hastemporary = 0;
 volatile sig_atomic_t progresslength = 0;
 
@@ -21,7 +23,7 @@ constexpr std::array endingsignals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 extern "C" void cleanupanddie(int signal)
 {
     if (hastemporary) {
-        ::unlink(temporaryname);
+        ::unlinkat(temporarydirectory, temporaryname, 0);
     }
     if (progresslength > 0) {
         // Spaces over the line, the cursor back at its start.
@@ -75,12 +77,13 @@ void releasesignals()
     errno = reason;
 }
 
-int maketemporary(std::string& pattern, int (*make)(char* pattern))
+int maketemporary(int directory, std::string& pattern, int (*make)(int directory, char* pattern))
 {
     holdsignals();
-    const int descriptor = make(pattern.data());
+    const int descriptor = make(directory, pattern.data());
     if (descriptor >= 0 && pattern.size() < sizeof temporaryname) {
         std::memcpy(temporaryname, pattern.c_str(), pattern.size() + 1);
+        temporarydirectory = directory;
         hastemporary = 1;
     }
     releasesignals();

@@ -7,12 +7,17 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "bufferfrontend.h"
+#include "filemetadata.h"
 #include "filereplacement.h"
+#include "inchild.h"
 #include "replacementrun.h"
 
 namespace {
+
+int failure = 0;  // the errno a failing call gives
 
 int failingallocation = -1;  // the number of the allocation that fails
 int allocations = 0;
@@ -50,8 +55,9 @@ TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
 {
     const struct filesystemcalls real = filesystem;
     struct filesystemcalls calls = real;
-    const auto expect = [&](const char* what, int status, const std::string& err, const char* text) {
-        testsupport::expectoutcome(replace(calls), what, status, err, text);
+    const auto expect = [&](const char* what, int status, const std::string& err, const char* text,
+                            bool inplace = false) {
+        testsupport::expectoutcome(replace(calls), what, status, err, text, inplace);
         calls = real;
     };
 
@@ -63,20 +69,37 @@ TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
     calls.write = [](int d, const void* p, size_t) { return ::write(d, p, 1); };
     expect("writes of one byte at a time", exitsuccess, "", "031415\n");
 
-    calls.maketemporary = [](char*) { errno = ENOSPC; return -1; };
+    calls.maketemporary = [](int, char*) { errno = ENOSPC; return -1; };
     expect("no room for the temporary", exitoutput, cannotwrite(), "old\n");
-    calls.maketemporary = [](char*) { errno = ENOMEM; return -1; };
+    calls.maketemporary = [](int, char*) { errno = ENOMEM; return -1; };
     expect("no memory for the temporary", exitoutofmemory, "Out of memory\n", "old\n");
     // A directory where no new file can be made: FILE is written in place.
-    calls.maketemporary = [](char*) { errno = EACCES; return -1; };
+    calls.maketemporary = [](int, char*) { errno = EACCES; return -1; };
     expect("no temporary allowed", exitsuccess, "", "031415\n");
 
     calls.write = [](int, const void*, size_t) -> ssize_t { errno = ENOSPC; return -1; };
     expect("a full disk", exitoutput, cannotwrite(), "old\n");
     calls.fsync = [](int) { errno = EIO; return -1; };
     expect("the file's fsync", exitoutput, cannotwrite(), "old\n");
-    calls.rename = [](const char*, const char*) { errno = EXDEV; return -1; };
+    calls.rename = [](int, const char*, const char*) { errno = EIO; return -1; };
     expect("the rename", exitoutput, cannotwrite(), "old\n");
+    // Where the temporary cannot be FILE in all but its text, or cannot
+    // take its place, FILE is written in place; its room is asked for first.
+    for (const int refusal : {EPERM, EACCES, EBUSY, EXDEV}) {
+        failure = refusal;
+        calls.rename = [](int, const char*, const char*) { errno = failure; return -1; };
+        expect(("a rename refused, errno " + std::to_string(refusal)).c_str(), exitsuccess, "", "031415\n", true);
+    }
+    calls.setattribute = [](int, const char*, const void*, std::size_t, int) { errno = EPERM; return -1; };
+    expect("an attribute that cannot be set", exitsuccess, "", "031415\n", true);
+    for (const int refusal : {ENOSPC, EDQUOT, EOPNOTSUPP}) {
+        failure = refusal;
+        calls.maketemporary = [](int, char*) { errno = EACCES; return -1; };
+        calls.reserve = [](int, off_t) { errno = failure; return -1; };
+        expect(("in place, no room reserved, errno " + std::to_string(refusal)).c_str(),
+               refusal == EOPNOTSUPP ? exitsuccess : exitoutput, refusal == EOPNOTSUPP ? "" : cannotwrite(),
+               refusal == EOPNOTSUPP ? "031415\n" : "old\n", true);
+    }
     // The text has reached FILE when the directory is synced.
     calls.fsyncdirectory = [](int) { errno = EINVAL; return -1; };
     expect("the directory's fsync", exitsuccess, "", "031415\n");
@@ -105,4 +128,24 @@ TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
     }
     EXPECT_GE(failingallocation, 2);
     failingallocation = -1;
+}
+
+TEST(filereplacement, SetIdBitsStayOnlyWhereAWriteByTheRunnerKeepsThem)
+{
+    // Root may keep them; anyone else's write clears set-user-ID, and
+    // set-group-ID where the group may execute.
+    const auto modes = [] {
+        return std::vector<mode_t>{modeafterwrite(06755), modeafterwrite(02644), modeafterwrite(0640)};
+    };
+    if (::geteuid() == 0) {
+        EXPECT_EQ(modes(), (std::vector<mode_t>{06755, 02644, 0640}));
+        const auto child = testsupport::inchild([&] {
+            if (::setuid(65534) != 0 || modes() != std::vector<mode_t>{0755, 02644, 0640}) {
+                ::_exit(1);
+            }
+        });
+        EXPECT_EQ(child.status, 0) << "as nobody";
+    } else {
+        EXPECT_EQ(modes(), (std::vector<mode_t>{0755, 02644, 0640}));
+    }
 }

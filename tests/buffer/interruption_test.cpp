@@ -16,9 +16,9 @@ int signaltosend = 0;
 
 // Raised inside the call that makes the temporary, before it returns: the
 // signals are held off until the temporary is noted.
-int raisinginmkstemp(char* pattern)
+int raisinginmkstemp(int directory, char* pattern)
 {
-    const int descriptor = ::mkstemp(pattern);
+    const int descriptor = maketemporaryin(directory, pattern);
     ::raise(signaltosend);
     return descriptor;
 }
@@ -42,6 +42,20 @@ TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
             writefile(file.c_str(), "031415");
         });
     }
+}
+
+TEST(interruption, ASignalDuringAWriteInPlaceWaitsForTheWholeText)
+{
+    testsupport::expectinplacewritefinishesbeforeasignal("pibuffer", [](const std::string& file, int signal) {
+        cleanuponsignals();
+        signaltosend = signal;
+        filesystem.maketemporary = [](int, char*) { errno = EACCES; return -1; };
+        filesystem.write = [](int descriptor, const void* data, std::size_t size) {
+            ::raise(signaltosend);
+            return ::write(descriptor, data, size);
+        };
+        writefile(file.c_str(), "031415");
+    });
 }
 
 TEST(interruption, ASignalErasesTheProgressLine)

@@ -19,9 +19,9 @@ int signaltosend = 0;
 
 // Raised inside the call that makes the temporary, before it returns: the
 // signals are held off until the temporary is noted.
-int raisinginmkstemp(char* pattern)
+int raisinginmkstemp(int directory, char* pattern)
 {
-    const int descriptor = ::mkstemp(pattern);
+    const int descriptor = generator::maketemporaryin(directory, pattern);
     ::raise(signaltosend);
     return descriptor;
 }
@@ -46,6 +46,21 @@ TEST(interruption, ASignalOnceTheTemporaryExistsRemovesItAndLeavesFileAlone)
             generator::writefile(file.c_str(), err, "031415");
         });
     }
+}
+
+TEST(interruption, ASignalDuringAWriteInPlaceWaitsForTheWholeText)
+{
+    testsupport::expectinplacewritefinishesbeforeasignal("pigenerator", [](const std::string& file, int signal) {
+        generator::cleanuponsignals();
+        signaltosend = signal;
+        generator::filesystem.maketemporary = [](int, char*) { errno = EACCES; return -1; };
+        generator::filesystem.write = [](int descriptor, const void* data, std::size_t size) {
+            ::raise(signaltosend);
+            return ::write(descriptor, data, size);
+        };
+        std::ostringstream err;
+        generator::writefile(file.c_str(), err, "031415");
+    });
 }
 
 TEST(interruption, ASignalErasesTheProgressLine)

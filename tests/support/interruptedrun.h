@@ -45,6 +45,23 @@ void expectinterruptedwritesleavefilealone(const std::string& tag, writer writet
     fs::remove_all(directory);
 }
 
+// writetext(FILE, signal), in a child, writes "031415" over FILE's "old\n"
+// in place, and raises SIGINT from within its write: the signal waits
+// until FILE holds the whole new text, and then ends the child.
+template <typename writer>
+void expectinplacewritefinishesbeforeasignal(const std::string& tag, writer writetext)
+{
+    namespace fs = std::filesystem;
+    const fs::path directory = fs::temp_directory_path() / (tag + "inplace" + std::to_string(::getpid()));
+    fs::create_directories(directory);
+    const fs::path file = directory / "out.txt";
+    testsupport::writefile(file.string(), "old\n");
+    const auto child = inchild([&] { writetext(file.string(), SIGINT); });
+    EXPECT_TRUE(WIFSIGNALED(child.status) && WTERMSIG(child.status) == SIGINT) << child.status;
+    EXPECT_EQ(testsupport::readfile(file.string()), "031415\n");
+    fs::remove_all(directory);
+}
+
 // showandraise, in a child, notes a progress line of 5 characters and
 // raises SIGINT: the line must be erased and the child die of SIGINT.
 template <typename body>
