@@ -69,19 +69,19 @@ struct avx2rounddownlanes : avx2lanes {
     }
 };
 
-/* MXCSR rounding down while it lives, then as it was. What runs in that
-   mode is out of line, so that none of its arithmetic can move across the
-   change, and none of the caller's into it. */
-class roundingdown {
-public:
-    roundingdown() : saved(_mm_getcsr()) { _mm_setcsr((saved & ~_MM_ROUND_MASK) | _MM_ROUND_DOWN); }
-    ~roundingdown() { _mm_setcsr(saved); }
-    roundingdown(const roundingdown&) = delete;
-    roundingdown& operator=(const roundingdown&) = delete;
+/* MXCSR rounding down, then back as it was. What runs in that mode is
+   out of line, so that none of its arithmetic can move across the
+   change, and none of the caller's into it. Plain calls, not a guard
+   object: a destructor would make this file need the C++ runtime's
+   exception support, and the buffer programs link the C library alone. */
+static unsigned roundingdown(void)
+{
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr((saved & ~_MM_ROUND_MASK) | _MM_ROUND_DOWN);
+    return saved;
+}
 
-private:
-    unsigned saved;
-};
+static void restorerounding(unsigned saved) { _mm_setcsr(saved); }
 
 [[gnu::noinline]] void advanceroundingdown(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
@@ -98,14 +98,16 @@ private:
 
 void advanceavx2rounddown(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
 {
-    const roundingdown mode;
+    const unsigned saved = roundingdown();
     advanceroundingdown(batch, run, lowest);
+    restorerounding(saved);
 }
 
 void divideavx2rounddown(const double* x, const double* reciprocals, double* quotients, int32_t count, double)
 {
-    const roundingdown mode;
+    const unsigned saved = roundingdown();
     divideroundingdown(x, reciprocals, quotients, count);
+    restorerounding(saved);
 }
 
 void advanceavx2(struct spigotbatch* batch, struct batchrun* run, int32_t lowest)
