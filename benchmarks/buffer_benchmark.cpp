@@ -6,6 +6,7 @@
 // rates for one count within one run.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <climits>
 #include <string>
 #include <tuple>
@@ -97,6 +98,74 @@ void kernelcells(benchmark::State& state, const batchvariant* kernel, bool unblo
     closebatch(&batch);
 }
 
+// The first group of a run of N digits, as the program runs it: the plan's
+// group and block (sized from this processor's cache), the batches
+// started, the digits released, progress told after every block (the
+// clock read, as for a progress line on a terminal). Against the same at
+// 20,000 digits, in cache, it is what the large counts lose in the
+// program's own grouping, where a whole run is too long to repeat.
+void readtheclock(void* context, int32_t)
+{
+    *static_cast<std::chrono::steady_clock::time_point*>(context) = std::chrono::steady_clock::now();
+}
+
+void kernelprogram(benchmark::State& state, const batchvariant* kernel)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    const std::int32_t cellcount = n * 10 / 3;
+    const batchplan plan = planwith(kernel, cellcount);
+    std::vector<char> buffer(static_cast<std::size_t>(n) + 2);
+    std::chrono::steady_clock::time_point told;
+    const passobserver observer = {readtheclock, &told};
+    const boundmeter::stopwatch watch;
+    for (auto _ : state) {
+        if (computepigroups(&plan, n, buffer.data(), &observer, 1) != computepi_ok) {
+            state.SkipWithError("out of memory");
+            return;
+        }
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    const double updates = static_cast<double>(groupedbatches(&plan, cellcount)) * kernel->passes * cellcount;
+    boundmeter::setcounters(state, updates, watch.seconds(), kernel->instructionset, updates * plan.fusedpasses);
+    state.counters["fused_passes"] = static_cast<double>(plan.fusedpasses);
+    state.counters["block_cells"] = static_cast<double>(plan.blockcells);
+}
+
+// A group over the cells of 1,000,000 digits in blocks of KiB (the
+// argument) of cells: from an eighth of this processor's second-level
+// cache to all of it, to tell whether the block the plans take fits.
+void kernelblocks(benchmark::State& state, const batchvariant* kernel)
+{
+    const std::int32_t cellcount = 1000000 * 10 / 3;
+    batchplan plan = planwith(kernel, cellcount);
+    plan.blockcells = static_cast<std::int32_t>(state.range(0) * 1024 / 4);
+    struct spigotbatch batch;
+    if (!openbatch(&batch, cellcount, kernel->tabled)) {
+        state.SkipWithError("out of memory");
+        return;
+    }
+    const std::vector<double> powers(kernel->passes, static_cast<double>(tenpower(plan.fusedpasses)));
+    std::vector<batchrun> runs(plan.groupbatches);
+    const boundmeter::stopwatch watch;
+    for (auto _ : state) {
+        for (batchrun& run : runs) {
+            startbatchrun(&run, powers.data(), kernel->passes, fusedbias(kernel->form, plan.fusedpasses));
+        }
+        runblocked(kernel, &batch, runs.data(), plan.groupbatches, plan.blockcells, &nothingtold);
+    }
+    const double updates = static_cast<double>(plan.groupbatches) * kernel->passes * cellcount;
+    boundmeter::setcounters(state, updates, watch.seconds(), kernel->instructionset, updates * plan.fusedpasses);
+    closebatch(&batch);
+}
+
+// Eighths of the second-level cache to all of it, in KiB (1 MiB where the
+// system does not tell).
+std::vector<std::int64_t> cacheblocks()
+{
+    const long cache = secondlevelcachebytes() > 0 ? secondlevelcachebytes() : 1L << 20;
+    return {cache / 8 / 1024, cache / 4 / 1024, cache / 2 / 1024, cache / 1024};
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -105,6 +174,8 @@ int main(int argc, char** argv)
     // What dispatch runs here, and what it runs on each family the table
     // knows (AMD's Zen families beside Intel's family 6).
     benchmark::AddCustomContext("chosen_kernel", fastestbatchplan(0).kernel->name);
+    benchmark::AddCustomContext("l2_cache_bytes", std::to_string(secondlevelcachebytes()));
+    benchmark::AddCustomContext("block_cells", std::to_string(fastestbatchplan(0).blockcells));
     for (const auto& [vendor, intel, family] : {std::tuple{"intel", 1, 6}, std::tuple{"amd", 0, 23},
                                                 std::tuple{"amd", 0, 25}, std::tuple{"amd", 0, 26}}) {
         benchmark::AddCustomContext("family_" + std::string(vendor) + "_" + std::to_string(family) + "_avx2",
@@ -128,6 +199,14 @@ int main(int argc, char** argv)
             benchmark::RegisterBenchmark((std::string("unblocked/") + batchvariants[i]->name).c_str(), kernelcells,
                                          batchvariants[i], true)
                 ->ArgsProduct({{cellcounts[1], cellcounts[2]}})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("program/") + batchvariants[i]->name).c_str(), kernelprogram,
+                                         batchvariants[i])
+                ->ArgsProduct({cellcounts})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("blocks/") + batchvariants[i]->name).c_str(), kernelblocks,
+                                         batchvariants[i])
+                ->ArgsProduct({cacheblocks()})
                 ->Unit(benchmark::kMillisecond);
         }
     }

@@ -6,6 +6,8 @@
 // for one count, measured side by side in one run.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+
 #include <string>
 
 #include "boundmeter.h"
@@ -123,11 +125,67 @@ void variantcells(benchmark::State& state, const generator::batchvariant* varian
     state.counters["fused_passes"] = static_cast<double>(plan.fusedpasses);
 }
 
+// The first group of a run of N digits, as the program runs it: a spigot
+// by the plan (its block sized from this processor's cache) makes its
+// cells and, asked for its first character, runs the group and takes its
+// digits, telling its work after every block (the clock read, as for a
+// progress line on a terminal). Against the same at 20,000 digits, in
+// cache, it is what the large counts lose in the program's own grouping,
+// where a whole run is too long to repeat.
+void variantprogram(benchmark::State& state, const generator::batchvariant* variant)
+{
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    const std::int32_t cellcount = n * 10 / 3;
+    const generator::batchplan plan = generator::planwith(*variant, cellcount);
+    std::chrono::steady_clock::time_point told;
+    const boundmeter::stopwatch watch;
+    for (auto _ : state) {
+        generator::spigot digits(n, plan);
+        digits.tellwork([&told](std::int64_t) { told = std::chrono::steady_clock::now(); });
+        benchmark::DoNotOptimize(digits.nextdigit());
+    }
+    const double updates = static_cast<double>(plan.batchesingroup(cellcount)) * variant->passes * cellcount;
+    boundmeter::setcounters(state, updates, watch.seconds(), variant->instructionset, updates * plan.fusedpasses);
+    state.counters["fused_passes"] = static_cast<double>(plan.fusedpasses);
+    state.counters["block_cells"] = static_cast<double>(plan.blockcells);
+}
+
+// A group over the cells of 1,000,000 digits in blocks of KiB (the
+// argument) of cells: from an eighth of this processor's second-level
+// cache to all of it, to tell whether the block the plans take fits.
+void variantblocks(benchmark::State& state, const generator::batchvariant* variant)
+{
+    const std::int32_t cellcount = 1000000 * 10 / 3;
+    generator::batchplan plan = generator::planwith(*variant, cellcount);
+    plan.blockcells = static_cast<std::int32_t>(state.range(0) * 1024 / 4);
+    generator::spigotbatch cells(cellcount, variant->tabled);
+    cells.start();
+    std::vector<std::int8_t> digits(static_cast<std::size_t>(generator::mostgroupbatches) * generator::batchpasses *
+                                    generator::fused::mostpasses);
+    const boundmeter::stopwatch watch;
+    for (auto _ : state) {
+        generator::runbatches(plan, cells, digits.data());
+        benchmark::DoNotOptimize(digits.data());
+    }
+    const double updates = static_cast<double>(plan.groupbatches) * variant->passes * cellcount;
+    boundmeter::setcounters(state, updates, watch.seconds(), variant->instructionset, updates * plan.fusedpasses);
+}
+
+// Eighths of the second-level cache to all of it, in KiB (1 MiB where the
+// system does not tell).
+std::vector<std::int64_t> cacheblocks()
+{
+    const long cache = generator::secondlevelcachebytes() > 0 ? generator::secondlevelcachebytes() : 1L << 20;
+    return {cache / 8 / 1024, cache / 4 / 1024, cache / 2 / 1024, cache / 1024};
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::AddCustomContext("chosen_kernel", generator::fastestbatchplan(0).variant->name);
+    benchmark::AddCustomContext("l2_cache_bytes", std::to_string(generator::secondlevelcachebytes()));
+    benchmark::AddCustomContext("block_cells", std::to_string(generator::fastestbatchplan(0).blockcells));
     boundmeter::registerbounds();
     benchmark::RegisterBenchmark("onepass", onepassloop)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("plainloop", plainlooptime)->Arg(1000)->Arg(8000)->Unit(benchmark::kMillisecond);
@@ -143,6 +201,12 @@ int main(int argc, char** argv)
                 ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark((std::string("unblocked/") + each.name).c_str(), variantcells, &each, true)
                 ->ArgsProduct({{1000000, 3377699}})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("program/") + each.name).c_str(), variantprogram, &each)
+                ->ArgsProduct({{20000, 1000000, 3377699}})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("blocks/") + each.name).c_str(), variantblocks, &each)
+                ->ArgsProduct({cacheblocks()})
                 ->Unit(benchmark::kMillisecond);
         }
     }

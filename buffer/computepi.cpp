@@ -115,6 +115,12 @@ void progressed(void* context)
 int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
                   const struct passobserver* observer)
 {
+    return computepigroups(plan, ndigits, buffer, observer, INT32_MAX);
+}
+
+int computepigroups(const struct batchplan* plan, int32_t ndigits, char* buffer,
+                    const struct passobserver* observer, int32_t groups)
+{
     const int32_t cellcount = ndigits * 10 / 3;
     const int32_t group = groupedbatches(plan, cellcount);
     struct spigotbatch batch;
@@ -142,7 +148,7 @@ int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
     const double bias = fusedbias(plan->kernel->form, k);
     /* Whole batches: passes past the last change only cells nobody reads
        again, and their digits are not released. */
-    for (; r.done < r.needed; r.done += group * passes) {
+    for (; r.done < r.needed && groups > 0; r.done += group * passes, --groups) {
         const int32_t batches = (r.needed - r.done + passes - 1) / passes;
         r.count = batches < group ? batches : group;
         for (int32_t g = 0; g < r.count; ++g) {

@@ -33,4 +33,10 @@ struct batchplan;
 int computepiwith(const struct batchplan* plan, int32_t ndigits, char* buffer,
                   const struct passobserver* observer);
 
+/* computepiwith running only its first `groups` groups of batches, as
+   the whole run runs them: for benchmarks of the run's own work at counts
+   too large to run whole. The text then ends where they leave it. */
+int computepigroups(const struct batchplan* plan, int32_t ndigits, char* buffer,
+                    const struct passobserver* observer, int32_t groups);
+
 #endif

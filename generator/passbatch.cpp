@@ -1,7 +1,10 @@
 #include "passbatch.h"
 
+#include <unistd.h>  // sysconf
+
 #include <algorithm>
 #include <array>
+#include <fstream>
 #include <string>
 #include <utility>
 
@@ -248,9 +251,56 @@ const std::vector<batchvariant>& batchvariants()
     return variants;
 }
 
+std::int32_t blockcellsfor(long cachebytes)
+{
+    // Fewer cells would make a batch stop and go on more often than it
+    // works: its state goes to memory and back each time.
+    constexpr long fewestcells = 4096;
+    if (cachebytes <= 0) {
+        return defaultblockcells;
+    }
+    return static_cast<std::int32_t>(std::clamp<long>(cachebytes / 2 / 4, fewestcells, defaultblockcells));
+}
+
+namespace {
+
+// A size as /sys writes it: "1024K".
+long sizefrom(const std::string& path)
+{
+    std::ifstream file(path);
+    long size = 0;
+    std::string unit;
+    if (!(file >> size)) {
+        return 0;
+    }
+    std::getline(file, unit);
+    return size * (unit.starts_with('K') ? 1024 : unit.starts_with('M') ? 1024 * 1024 : 1);
+}
+
+}  // namespace
+
+long secondlevelcachebytes()
+{
+    long bytes = 0;
+#if defined(_SC_LEVEL2_CACHE_SIZE)
+    bytes = ::sysconf(_SC_LEVEL2_CACHE_SIZE);
+#endif
+    // Where the C library does not know it (arm64's): the cache of level 2
+    // among the first core's.
+    for (int index = 0; bytes <= 0 && index < 8; ++index) {
+        const std::string cache = "/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index) + "/";
+        if (sizefrom(cache + "level") == 2) {
+            bytes = sizefrom(cache + "size");
+        }
+    }
+    return std::max(bytes, 0L);
+}
+
 batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t fusedpasses)
 {
-    return {&variant, std::min(fusedpasses, fused::passesfor(variant.division, cellcount))};
+    // Read once: every plan of a run takes the same block.
+    static const std::int32_t blockcells = blockcellsfor(secondlevelcachebytes());
+    return {&variant, std::min(fusedpasses, fused::passesfor(variant.division, cellcount)), blockcells};
 }
 
 namespace {

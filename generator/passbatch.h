@@ -304,8 +304,9 @@ struct batchvariant {
 // fastest.
 const std::vector<batchvariant>& batchvariants();
 
-// The block and group plans take, what measured fastest, and the most
-// batches a group runs.
+// The most cells a plan's block holds and the batches of its group, what
+// measured fastest on second-level caches of 1 MB (Zen 5) and 2 MB
+// (Sapphire Rapids), and the most batches a group runs.
 inline constexpr std::int32_t defaultblockcells = 128 * 1024;
 inline constexpr std::int32_t defaultgroupbatches = 8;
 inline constexpr std::int32_t mostgroupbatches = 8;
@@ -329,7 +330,18 @@ struct batchplan {
     }
 };
 
-// A plan with the given variant for a run of cellcount cells, fusing as
+// The cells of a block for a second-level cache of this many bytes: as
+// many as fill half of it (4 bytes a cell), so that the block stays there
+// beside whatever else the cache holds, and at most defaultblockcells;
+// defaultblockcells where the size is not known (0).
+std::int32_t blockcellsfor(long cachebytes);
+
+// This processor's second-level cache, in bytes, as the system tells it
+// (sysconf, or Linux's /sys); 0 where it does not.
+long secondlevelcachebytes();
+
+// A plan with the given variant for a run of cellcount cells, its block
+// sized for this processor's cache, fusing as
 // many passes as its division allows, and no more than `fusedpasses`
 // (which tests set).
 batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t fusedpasses = fused::mostpasses);

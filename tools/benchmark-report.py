@@ -23,6 +23,9 @@ FUSED_EDGES = {"rounded down": ((33777, 10), (337770, 9), (3377699, 8)),
                "by FMA": ((29519, 10), (325759, 9), (3366534, 8)),
                "with two roundings": ((10972, 10), (159957, 9), (1343337, 8), (11192256, 7))}
 PROGRAMS = ("pi_buffer_discard", "pi_generator_discard")
+# Benchmarks of a group of batches over large cells, and the meters: not
+# the kernels' own rows.
+GROUPED = ("bound/", "cells/", "unblocked/", "program/", "blocks/")
 
 
 def cpuinfo():
@@ -151,7 +154,7 @@ def metertable(results):
 
 def kerneltable(title, program, results):
     rows = [(name, counters) for name, counters in repeated(results)
-            if not name.startswith(("bound/", "cells/", "unblocked/"))]
+            if not name.startswith(GROUPED)]
     shapes = shapesof(results)
     print(f"### {title} (`{program}`)")
     print()
@@ -175,29 +178,73 @@ def kerneltable(title, program, results):
 def cachetable(title, results):
     """Each kernel's rate on the cells of large counts (a group of its
     batches, blocked) against its rate at 20,000 digits, and against the
-    same batches unblocked, each batch over all the cells in turn."""
+    same batches unblocked, each batch over all the cells in turn; and the
+    first group of a run as the program runs it against the same at
+    20,000."""
     rates = {}
     for name, counters in repeated(results):
         kind, _, rest = name.partition("/")
-        if kind in ("cells", "unblocked"):
+        if kind in ("cells", "unblocked", "program"):
             kernel, _, count = rest.partition("/")
             rates[(kind, kernel, int(count))] = counters
     if not rates:
         return
     print(f"### {title} on the cells of large counts (a group of batches, medians of the repetitions)")
     print()
-    print("| kernel | N | k | cell updates/s | of its rate at 20,000 | blocked / unblocked |")
-    print("| --- | --- | --- | --- | --- | --- |")
+    print("cells: a group of batches, blocked; program: a run's first group as the program runs it (its "
+          "plan's block, the cells made, the digits released, progress told), each against the same at "
+          "20,000 digits.")
+    print()
+    print("| kernel | N | k | cells: updates/s | of its rate at 20,000 | blocked / unblocked "
+          "| program: updates/s | of its rate at 20,000 |")
+    print("| --- | --- | --- | --- | --- | --- | --- | --- |")
+
+    def against(kind, kernel, count):
+        here, incache = rates.get((kind, kernel, count)), rates.get((kind, kernel, 20000))
+        if not here:
+            return "", ""
+        share = f"{here['cell_updates'][0] / incache['cell_updates'][0]:.0%}" if incache and count != 20000 else ""
+        return rate(here["cell_updates"][0]), share
+
     for (kind, kernel, count), counters in sorted(rates.items()):
         if kind != "cells":
             continue
-        here = counters["cell_updates"][0]
-        incache = rates.get(("cells", kernel, 20000))
         unblocked = rates.get(("unblocked", kernel, count))
-        ofcache = f"{here / incache['cell_updates'][0]:.0%}" if incache and count != 20000 else ""
-        against = f"{here / unblocked['cell_updates'][0]:.2f}×" if unblocked else ""
+        here = counters["cell_updates"][0]
+        blocked = f"{here / unblocked['cell_updates'][0]:.2f}×" if unblocked else ""
         k = f"{counters['fused_passes'][0]:.0f}" if "fused_passes" in counters else ""
-        print(f"| {kernel} | {count:,} | {k} | {rate(here)} | {ofcache} | {against} |")
+        cells, ofcells = against("cells", kernel, count)
+        program, ofprogram = against("program", kernel, count)
+        print(f"| {kernel} | {count:,} | {k} | {cells} | {ofcells} | {blocked} | {program} | {ofprogram} |")
+    print()
+
+
+def blocktable(title, results):
+    """A group over the cells of 1,000,000 digits in blocks from an
+    eighth of the second-level cache to all of it."""
+    context = results["context"]
+    cache, plancells = int(context.get("l2_cache_bytes", 0)), int(context.get("block_cells", 0))
+    rows = {}
+    for name, counters in repeated(results):
+        kind, _, rest = name.partition("/")
+        if kind == "blocks":
+            kernel, _, kib = rest.partition("/")
+            rows.setdefault(kernel, []).append((int(kib), counters["cell_updates"][0]))
+    if not rows:
+        return
+    print(f"### {title}: blocks against this processor's second-level cache "
+          f"({cache // 1024} KiB; the plans take {plancells * 4 // 1024} KiB of cells)")
+    print()
+    print("A group over the cells of 1,000,000 digits, each block's rate against the plans' block's.")
+    print()
+    print("| kernel | block | of the cache | cell updates/s | of the plans' block's |")
+    print("| --- | --- | --- | --- | --- |")
+    for kernel, blocks in rows.items():
+        plans = dict(blocks).get(plancells * 4 // 1024)
+        for kib, value in sorted(blocks):
+            ofcache = f"{kib * 1024 / cache:.3g}" if cache else ""
+            ofplan = f"{value / plans:.2f}×" if plans else ""
+            print(f"| {kernel} | {kib} KiB | {ofcache} | {rate(value)} | {ofplan} |")
     print()
 
 
@@ -206,7 +253,7 @@ def pairtable(buffer, generator):
     instruction set, at each count both run."""
     def shares(results):
         return {name: counters["of_bound"][0] for name, counters in repeated(results)
-                if not name.startswith(("bound/", "cells/", "unblocked/")) and "of_bound" in counters}
+                if not name.startswith(GROUPED) and "of_bound" in counters}
     ofbuffer, ofgenerator = shares(buffer), shares(generator)
     both = [name for name in ofbuffer if name in ofgenerator]
     if not both:
@@ -309,6 +356,8 @@ def main():
     pairtable(buffer, generator)
     cachetable("Buffer kernels", buffer)
     cachetable("Generator variants", generator)
+    blocktable("Buffer kernels", buffer)
+    blocktable("Generator variants", generator)
 
     medians = wholeprocesses(bindir, runs, counts)
     print(f"### Whole processes (CPU time, median of {runs} interleaved runs)")

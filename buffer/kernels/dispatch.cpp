@@ -5,7 +5,10 @@
    checks themselves run anywhere. */
 #include "kernels.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #if defined(PI_X86_KERNELS)
 #include <cpuid.h>
@@ -72,10 +75,69 @@ const struct batchvariant* const batchvariants[] = {
 };
 const int32_t batchvariantcount = (int32_t)(sizeof batchvariants / sizeof batchvariants[0]);
 
+int32_t blockcellsfor(long cachebytes)
+{
+    /* Fewer cells would make a batch stop and go on more often than it
+       works: its state goes to memory and back each time. */
+    enum { fewestcells = 4096 };
+    if (cachebytes <= 0) {
+        return defaultblockcells;
+    }
+    const long cells = cachebytes / 2 / (long)sizeof(int32_t);
+    return cells > defaultblockcells ? defaultblockcells : cells < fewestcells ? fewestcells : (int32_t)cells;
+}
+
+/* A size as /sys writes it: "1024K". */
+static long sizefrom(const char* path)
+{
+    FILE* file = fopen(path, "r");
+    if (file == NULL) {
+        return 0;
+    }
+    char text[32] = "";
+    const int read = fgets(text, sizeof text, file) != NULL;
+    fclose(file);
+    if (!read) {
+        return 0;
+    }
+    char* unit = NULL;
+    const long size = strtol(text, &unit, 10);
+    return size * (*unit == 'K' ? 1024 : *unit == 'M' ? 1024 * 1024 : 1);
+}
+
+long secondlevelcachebytes(void)
+{
+    long bytes = 0;
+#if defined(_SC_LEVEL2_CACHE_SIZE)
+    bytes = sysconf(_SC_LEVEL2_CACHE_SIZE);
+#endif
+    /* Where the C library does not know it (arm64's): the cache of level
+       2 among the first core's. */
+    for (int index = 0; bytes <= 0 && index < 8; ++index) {
+        char path[96];
+        snprintf(path, sizeof path, "/sys/devices/system/cpu/cpu0/cache/index%d/level", index);
+        if (sizefrom(path) == 2) {
+            snprintf(path, sizeof path, "/sys/devices/system/cpu/cpu0/cache/index%d/size", index);
+            bytes = sizefrom(path);
+        }
+    }
+    return bytes > 0 ? bytes : 0;
+}
+
+/* Read once: every plan of a run takes the same block. */
+static int32_t cacheblockcells(void)
+{
+    static int32_t cells = 0;
+    if (cells == 0) {
+        cells = blockcellsfor(secondlevelcachebytes());
+    }
+    return cells;
+}
+
 struct batchplan planwithfusedpasses(const struct batchvariant* kernel, int32_t cellcount, int32_t fusedpasses)
 {
     const int32_t most = fusedpassesfor(kernel->form, cellcount);
-    const struct batchplan plan = {kernel, fusedpasses < most ? fusedpasses : most, defaultblockcells,
+    const struct batchplan plan = {kernel, fusedpasses < most ? fusedpasses : most, cacheblockcells(),
                                    defaultgroupbatches};
     return plan;
 }

@@ -48,8 +48,20 @@ struct batchplan {
     int32_t groupbatches;
 };
 
-/* The block and group the plans take: what measured fastest. */
+/* The most cells a plan's block holds and the batches of its group: what
+   measured fastest, on second-level caches of 1 MB (Zen 5) and 2 MB
+   (Sapphire Rapids). */
 enum { defaultblockcells = 128 * 1024, defaultgroupbatches = 8 };
+
+/* The cells of a block for a second-level cache of this many bytes: as
+   many as fill half of it (4 bytes a cell), so that the block stays
+   there beside whatever else the cache holds, and at most
+   defaultblockcells; defaultblockcells where the size is not known (0). */
+int32_t blockcellsfor(long cachebytes);
+
+/* This processor's second-level cache, in bytes, as the system tells it
+   (sysconf, or Linux's /sys); 0 where it does not. */
+long secondlevelcachebytes(void);
 
 /* The batches a plan runs in a group over these cells: one while they fit
    in a block. */

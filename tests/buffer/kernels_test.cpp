@@ -237,3 +237,13 @@ TEST(kernels, EverySupportedKernelKeepsTheLargestCellsOfTheLargestCountExact)
 }
 
 INSTANTIATE_FOR_EACH_VARIANT(textpervariant);
+
+TEST(kernels, BlocksFillHalfTheSecondLevelCacheAndNoMoreThanTheDefault)
+{
+    // The cache's size in bytes, then the block's in cells.
+    for (const auto& [cache, cells] : std::vector<std::pair<long, std::int32_t>>{
+             {0, defaultblockcells}, {256 << 10, 32 << 10}, {1 << 20, 128 << 10}, {2 << 20, 128 << 10}, {8 << 10, 4096}}) {
+        EXPECT_EQ(blockcellsfor(cache), cells) << cache;
+    }
+    EXPECT_EQ(planwith(batchvariants[0], 1000).blockcells, blockcellsfor(secondlevelcachebytes()));
+}

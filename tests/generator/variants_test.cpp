@@ -180,3 +180,13 @@ TEST(batchvariants, DispatchPicksTheWidestDoublesTheProcessorHasInItsFamilysForm
         EXPECT_EQ(plan.fusedpasses, k) << "N = " << n;
     }
 }
+
+TEST(batchvariants, BlocksFillHalfTheSecondLevelCacheAndNoMoreThanTheDefault)
+{
+    // The cache's size in bytes, then the block's in cells.
+    for (const auto& [cache, cells] : std::vector<std::pair<long, std::int32_t>>{
+             {0, generator::defaultblockcells}, {256 << 10, 32 << 10}, {1 << 20, 128 << 10}, {2 << 20, 128 << 10}, {8 << 10, 4096}}) {
+        EXPECT_EQ(generator::blockcellsfor(cache), cells) << cache;
+    }
+    EXPECT_EQ(generator::planwith(generator::batchvariants()[0], 1000).blockcells, generator::blockcellsfor(generator::secondlevelcachebytes()));
+}
