@@ -65,7 +65,7 @@ std::string make(const std::string& path, uid_t owner, unsigned mode, const char
         writefile(path, "old\n");
     }
     if (asroot) {
-        ::lchown(path.c_str(), owner, owner);
+        EXPECT_EQ(::lchown(path.c_str(), owner, owner), 0) << path;
     }
     if (target == nullptr) {
         ::chmod(path.c_str(), mode);
@@ -378,7 +378,7 @@ TEST_P(filepermissions, MountPointAndFullDiskAreWrittenInPlace)
     const std::string disk = make(path("disk/"), 0, 0755);
     ASSERT_EQ(::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
     const std::string file = make(disk + "out.txt", 0, 0644);
-    ::link(file.c_str(), (disk + "second.txt").c_str());
+    ASSERT_EQ(::link(file.c_str(), (disk + "second.txt").c_str()), 0);
     std::ofstream filler(disk + "filler");
     for (const std::string block(4096, 'x'); filler.write(block.data(), block.size()) && filler.flush();) {
     }
