@@ -70,14 +70,12 @@ const std::vector<std::int64_t> cellcounts = {20000, 1000000, 3377699};
 void releasenothing(void*, int32_t) {}
 const groupobserver nothingtold = {releasenothing, nullptr, nullptr};
 
-// unblocked: each batch of the group over all the cells in turn, as
-// before the blocked order, to compare.
-void kernelcells(benchmark::State& state, const batchvariant* kernel, bool unblocked)
+// A group of the plan's batches over cellcount cells in blocks of
+// blockcells (INT32_MAX: unblocked, each batch over all the cells in turn).
+void rungroup(benchmark::State& state, const batchvariant* kernel, std::int32_t cellcount, std::int32_t blockcells)
 {
-    const auto n = static_cast<std::int32_t>(state.range(0));
-    const std::int32_t cellcount = n * 10 / 3;
     batchplan plan = planwith(kernel, cellcount);
-    plan.blockcells = unblocked ? INT32_MAX : plan.blockcells;
+    plan.blockcells = blockcells;
     struct spigotbatch batch;
     if (!openbatch(&batch, cellcount, kernel->tabled)) {
         state.SkipWithError("out of memory");
@@ -96,6 +94,14 @@ void kernelcells(benchmark::State& state, const batchvariant* kernel, bool unblo
     boundmeter::setcounters(state, updates, watch.seconds(), kernel->instructionset, updates * plan.fusedpasses);
     state.counters["fused_passes"] = static_cast<double>(plan.fusedpasses);
     closebatch(&batch);
+}
+
+// unblocked: each batch of the group over all the cells in turn, as
+// before the blocked order, to compare.
+void kernelcells(benchmark::State& state, const batchvariant* kernel, bool unblocked)
+{
+    const std::int32_t cellcount = static_cast<std::int32_t>(state.range(0)) * 10 / 3;
+    rungroup(state, kernel, cellcount, unblocked ? INT32_MAX : planwith(kernel, cellcount).blockcells);
 }
 
 // The first group of a run of N digits, as the program runs it: the plan's
@@ -136,26 +142,7 @@ void kernelprogram(benchmark::State& state, const batchvariant* kernel)
 // cache to all of it, to tell whether the block the plans take fits.
 void kernelblocks(benchmark::State& state, const batchvariant* kernel)
 {
-    const std::int32_t cellcount = 1000000 * 10 / 3;
-    batchplan plan = planwith(kernel, cellcount);
-    plan.blockcells = static_cast<std::int32_t>(state.range(0) * 1024 / 4);
-    struct spigotbatch batch;
-    if (!openbatch(&batch, cellcount, kernel->tabled)) {
-        state.SkipWithError("out of memory");
-        return;
-    }
-    const std::vector<double> powers(kernel->passes, static_cast<double>(tenpower(plan.fusedpasses)));
-    std::vector<batchrun> runs(plan.groupbatches);
-    const boundmeter::stopwatch watch;
-    for (auto _ : state) {
-        for (batchrun& run : runs) {
-            startbatchrun(&run, powers.data(), kernel->passes, fusedbias(kernel->form, plan.fusedpasses));
-        }
-        runblocked(kernel, &batch, runs.data(), plan.groupbatches, plan.blockcells, &nothingtold);
-    }
-    const double updates = static_cast<double>(plan.groupbatches) * kernel->passes * cellcount;
-    boundmeter::setcounters(state, updates, watch.seconds(), kernel->instructionset, updates * plan.fusedpasses);
-    closebatch(&batch);
+    rungroup(state, kernel, 1000000 * 10 / 3, static_cast<std::int32_t>(state.range(0) * 1024 / 4));
 }
 
 // Eighths of the second-level cache to all of it, in KiB (1 MiB where the

@@ -15,13 +15,10 @@
 #include "allocationmeter.h"
 #include "filemetadata.h"
 #include "filereplacement.h"
-#include "inchild.h"
 #include "generatorfrontend.h"
 #include "replacementrun.h"
 
 namespace {
-
-int failure = 0;  // the errno a failing call gives
 
 testsupport::replacementoutcome replace(const generator::filesystemcalls& calls, long failing = -1)
 {
@@ -80,23 +77,7 @@ TEST(filereplacement, EachFailingCallGivesItsStatusAndLeavesNoTemporary)
     expect("the file's fsync", exitoutput, cannotwrite, "old\n");
     calls.rename = [](int, const char*, const char*) { errno = EIO; return -1; };
     expect("the rename", exitoutput, cannotwrite, "old\n");
-    // Where the temporary cannot be FILE in all but its text, or cannot
-    // take its place, FILE is written in place; its room is asked for first.
-    for (const int refusal : {EPERM, EACCES, EBUSY, EXDEV}) {
-        failure = refusal;
-        calls.rename = [](int, const char*, const char*) { errno = failure; return -1; };
-        expect(("a rename refused, errno " + std::to_string(refusal)).c_str(), exitsuccess, "", "031415\n", true);
-    }
-    calls.setattribute = [](int, const char*, const void*, std::size_t, int) { errno = EPERM; return -1; };
-    expect("an attribute that cannot be set", exitsuccess, "", "031415\n", true);
-    for (const int refusal : {ENOSPC, EDQUOT, EOPNOTSUPP}) {
-        failure = refusal;
-        calls.maketemporary = [](int, char*) { errno = EACCES; return -1; };
-        calls.reserve = [](int, off_t) { errno = failure; return -1; };
-        expect(("in place, no room reserved, errno " + std::to_string(refusal)).c_str(),
-               refusal == EOPNOTSUPP ? exitsuccess : exitoutput, refusal == EOPNOTSUPP ? "" : cannotwrite,
-               refusal == EOPNOTSUPP ? "031415\n" : "old\n", true);
-    }
+    testsupport::expectwritesinplace(calls, expect, cannotwrite);
     // The text has reached FILE when the directory is synced.
     calls.fsyncdirectory = [](int) { errno = EINVAL; return -1; };
     expect("the directory's fsync", exitsuccess, "", "031415\n");
@@ -125,20 +106,5 @@ TEST(filereplacement, EachFailingAllocationIsReportedAsOutOfMemory)
 
 TEST(filereplacement, SetIdBitsStayOnlyWhereAWriteByTheRunnerKeepsThem)
 {
-    // Root may keep them; anyone else's write clears set-user-ID, and
-    // set-group-ID where the group may execute.
-    const auto modes = [] {
-        return std::vector<mode_t>{generator::modeafterwrite(06755), generator::modeafterwrite(02644), generator::modeafterwrite(0640)};
-    };
-    if (::geteuid() == 0) {
-        EXPECT_EQ(modes(), (std::vector<mode_t>{06755, 02644, 0640}));
-        const auto child = testsupport::inchild([&] {
-            if (::setuid(65534) != 0 || modes() != std::vector<mode_t>{0755, 02644, 0640}) {
-                ::_exit(1);
-            }
-        });
-        EXPECT_EQ(child.status, 0) << "as nobody";
-    } else {
-        EXPECT_EQ(modes(), (std::vector<mode_t>{0755, 02644, 0640}));
-    }
+    testsupport::expectsetidbitsasawriteleavesthem(generator::modeafterwrite);
 }

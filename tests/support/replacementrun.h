@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -11,7 +12,9 @@
 #include <iterator>  // distance
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "inchild.h"
 #include "runprogram.h"
 
 namespace testsupport {
@@ -92,6 +95,56 @@ inline void expectoutcome(const replacementoutcome& outcome, const std::string& 
     EXPECT_EQ(outcome.file, text) << what;
     EXPECT_EQ(outcome.entries, 1) << what << ": a temporary was left behind";
     EXPECT_EQ(outcome.attribute, "keep") << what << ": FILE lost its extended attribute";
+}
+
+// modeafterwrite (either subsystem's): root may keep set-ID bits; anyone
+// else's write clears set-user-ID, and set-group-ID where the group may
+// execute.
+inline void expectsetidbitsasawriteleavesthem(mode_t (*modeafterwrite)(mode_t))
+{
+    const auto modes = [modeafterwrite] {
+        return std::vector<mode_t>{modeafterwrite(06755), modeafterwrite(02644), modeafterwrite(0640)};
+    };
+    const std::vector<mode_t> unprivileged = {0755, 02644, 0640};
+    if (::geteuid() != 0) {
+        EXPECT_EQ(modes(), unprivileged);
+        return;
+    }
+    EXPECT_EQ(modes(), (std::vector<mode_t>{06755, 02644, 0640}));
+    const auto child = inchild([&] {
+        if (::setuid(65534) != 0 || modes() != unprivileged) {
+            ::_exit(1);
+        }
+    });
+    EXPECT_EQ(child.status, 0) << "as nobody";
+}
+
+// The errno the failing stand-ins below give.
+inline int failingerrno = 0;
+
+// Where the temporary cannot be FILE in all but its text, or cannot take
+// its place, FILE is written in place, its room asked for first: each
+// through calls (either subsystem's seam), expect(what, status, err,
+// text, inplace) running it and restoring the seam after.
+template <typename seam, typename expecter>
+void expectwritesinplace(seam& calls, expecter expect, const std::string& cannotwrite)
+{
+    constexpr int written = 0, notwritten = 2;  // the programs' statuses
+    for (const int refusal : {EPERM, EACCES, EBUSY, EXDEV}) {
+        failingerrno = refusal;
+        calls.rename = [](int, const char*, const char*) { errno = failingerrno; return -1; };
+        expect(("a rename refused, errno " + std::to_string(refusal)).c_str(), written, "", "031415\n", true);
+    }
+    calls.setattribute = [](int, const char*, const void*, std::size_t, int) { errno = EPERM; return -1; };
+    expect("an attribute that cannot be set", written, "", "031415\n", true);
+    for (const int refusal : {ENOSPC, EDQUOT, EOPNOTSUPP}) {
+        const bool reserves = refusal != EOPNOTSUPP;  // a file system that reserves nothing ahead
+        failingerrno = refusal;
+        calls.maketemporary = [](int, char*) { errno = EACCES; return -1; };
+        calls.reserve = [](int, off_t) { errno = failingerrno; return -1; };
+        expect(("in place, no room reserved, errno " + std::to_string(refusal)).c_str(), reserves ? notwritten : written,
+               reserves ? cannotwrite : "", reserves ? "old\n" : "031415\n", true);
+    }
 }
 
 }  // namespace testsupport
