@@ -253,13 +253,10 @@ const std::vector<batchvariant>& batchvariants()
 
 std::int32_t blockcellsfor(long cachebytes)
 {
-    // Fewer cells would make a batch stop and go on more often than it
-    // works: its state goes to memory and back each time.
-    constexpr long fewestcells = 4096;
     if (cachebytes <= 0) {
         return defaultblockcells;
     }
-    return static_cast<std::int32_t>(std::clamp<long>(cachebytes / 2 / 4, fewestcells, defaultblockcells));
+    return static_cast<std::int32_t>(std::clamp<long>(cachebytes / 2 / 4, fewestblockcells, defaultblockcells));
 }
 
 namespace {
@@ -298,9 +295,16 @@ long secondlevelcachebytes()
 
 batchplan planwith(const batchvariant& variant, std::int32_t cellcount, std::int32_t fusedpasses)
 {
+    const std::int32_t k = std::min(fusedpasses, fused::passesfor(variant.division, cellcount));
+    // Cells that fit in the smallest block leave the cache unread: where
+    // the C library does not know it, reading it is files opened at every
+    // start, for runs that never block.
+    if (cellcount <= fewestblockcells) {
+        return {&variant, k};
+    }
     // Read once: every plan of a run takes the same block.
     static const std::int32_t blockcells = blockcellsfor(secondlevelcachebytes());
-    return {&variant, std::min(fusedpasses, fused::passesfor(variant.division, cellcount)), blockcells};
+    return {&variant, k, blockcells};
 }
 
 namespace {

@@ -308,6 +308,10 @@ const std::vector<batchvariant>& batchvariants();
 // measured fastest on second-level caches of 1 MB (Zen 5) and 2 MB
 // (Sapphire Rapids), and the most batches a group runs.
 inline constexpr std::int32_t defaultblockcells = 128 * 1024;
+// The fewest cells a block holds: fewer would make a batch stop and go on
+// more often than it works (its state goes to memory and back each time).
+// Cells that fit in it run one batch a group, whatever the cache.
+inline constexpr std::int32_t fewestblockcells = 4096;
 inline constexpr std::int32_t defaultgroupbatches = 8;
 inline constexpr std::int32_t mostgroupbatches = 8;
 

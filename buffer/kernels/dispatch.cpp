@@ -77,14 +77,11 @@ const int32_t batchvariantcount = (int32_t)(sizeof batchvariants / sizeof batchv
 
 int32_t blockcellsfor(long cachebytes)
 {
-    /* Fewer cells would make a batch stop and go on more often than it
-       works: its state goes to memory and back each time. */
-    enum { fewestcells = 4096 };
     if (cachebytes <= 0) {
         return defaultblockcells;
     }
     const long cells = cachebytes / 2 / (long)sizeof(int32_t);
-    return cells > defaultblockcells ? defaultblockcells : cells < fewestcells ? fewestcells : (int32_t)cells;
+    return cells > defaultblockcells ? defaultblockcells : cells < fewestblockcells ? fewestblockcells : (int32_t)cells;
 }
 
 /* A size as /sys writes it: "1024K". */
@@ -137,7 +134,11 @@ static int32_t cacheblockcells(void)
 struct batchplan planwithfusedpasses(const struct batchvariant* kernel, int32_t cellcount, int32_t fusedpasses)
 {
     const int32_t most = fusedpassesfor(kernel->form, cellcount);
-    const struct batchplan plan = {kernel, fusedpasses < most ? fusedpasses : most, cacheblockcells(),
+    /* Cells that fit in the smallest block leave the cache unread: where
+       the C library does not know it, reading it is files opened at every
+       start, for runs that never block. */
+    const int32_t blockcells = cellcount > fewestblockcells ? cacheblockcells() : defaultblockcells;
+    const struct batchplan plan = {kernel, fusedpasses < most ? fusedpasses : most, blockcells,
                                    defaultgroupbatches};
     return plan;
 }

@@ -53,6 +53,11 @@ struct batchplan {
    (Sapphire Rapids). */
 enum { defaultblockcells = 128 * 1024, defaultgroupbatches = 8 };
 
+/* The fewest cells a block holds: fewer would make a batch stop and go on
+   more often than it works (its state goes to memory and back each time).
+   Cells that fit in it run one batch a group, whatever the cache. */
+enum { fewestblockcells = 4096 };
+
 /* The cells of a block for a second-level cache of this many bytes: as
    many as fill half of it (4 bytes a cell), so that the block stays
    there beside whatever else the cache holds, and at most

@@ -245,5 +245,8 @@ TEST(kernels, BlocksFillHalfTheSecondLevelCacheAndNoMoreThanTheDefault)
              {0, defaultblockcells}, {256 << 10, 32 << 10}, {1 << 20, 128 << 10}, {2 << 20, 128 << 10}, {8 << 10, 4096}}) {
         EXPECT_EQ(blockcellsfor(cache), cells) << cache;
     }
-    EXPECT_EQ(planwith(batchvariants[0], 1000).blockcells, blockcellsfor(secondlevelcachebytes()));
+    EXPECT_EQ(planwith(batchvariants[0], 1000000).blockcells, blockcellsfor(secondlevelcachebytes()));
+    // Cells that fit in the smallest block run one batch a group whatever the cache.
+    const batchplan small = planwith(batchvariants[0], fewestblockcells);
+    EXPECT_EQ(groupedbatches(&small, fewestblockcells), 1);
 }

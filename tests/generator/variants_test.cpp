@@ -188,5 +188,10 @@ TEST(batchvariants, BlocksFillHalfTheSecondLevelCacheAndNoMoreThanTheDefault)
              {0, generator::defaultblockcells}, {256 << 10, 32 << 10}, {1 << 20, 128 << 10}, {2 << 20, 128 << 10}, {8 << 10, 4096}}) {
         EXPECT_EQ(generator::blockcellsfor(cache), cells) << cache;
     }
-    EXPECT_EQ(generator::planwith(generator::batchvariants()[0], 1000).blockcells, generator::blockcellsfor(generator::secondlevelcachebytes()));
+    EXPECT_EQ(generator::planwith(generator::batchvariants()[0], 1000000).blockcells,
+              generator::blockcellsfor(generator::secondlevelcachebytes()));
+    // Cells that fit in the smallest block run one batch a group whatever the cache.
+    EXPECT_EQ(generator::planwith(generator::batchvariants()[0], generator::fewestblockcells)
+                  .batchesingroup(generator::fewestblockcells),
+              1);
 }
