@@ -149,7 +149,8 @@ void kernelblocks(benchmark::State& state, const batchvariant* kernel)
 // system does not tell).
 std::vector<std::int64_t> cacheblocks()
 {
-    const long cache = secondlevelcachebytes() > 0 ? secondlevelcachebytes() : 1L << 20;
+    const long reported = secondlevelcachebytes();
+    const long cache = reported > 0 ? reported : 1L << 20;
     return {cache / 8 / 1024, cache / 4 / 1024, cache / 2 / 1024, cache / 1024};
 }
 

@@ -175,7 +175,8 @@ void variantblocks(benchmark::State& state, const generator::batchvariant* varia
 // system does not tell).
 std::vector<std::int64_t> cacheblocks()
 {
-    const long cache = generator::secondlevelcachebytes() > 0 ? generator::secondlevelcachebytes() : 1L << 20;
+    const long reported = generator::secondlevelcachebytes();
+    const long cache = reported > 0 ? reported : 1L << 20;
     return {cache / 8 / 1024, cache / 4 / 1024, cache / 2 / 1024, cache / 1024};
 }
 

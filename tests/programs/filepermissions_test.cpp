@@ -77,10 +77,7 @@ std::string make(const std::string& path, uid_t owner, unsigned mode, const char
 // keeps: owner, group, mode, names, inode flags (chattr's) and extended
 // attributes, ACLs among them.
 struct filestate {
-    std::string text;
-    uid_t owner;
-    gid_t group;
-    unsigned mode;
+    fileinfo info;  // text, owner, group, mode
     nlink_t links;
     int flags;
     std::map<std::string, std::string> attributes;
@@ -89,12 +86,12 @@ struct filestate {
 
 std::ostream& operator<<(std::ostream& out, const filestate& state)
 {
-    std::string text = state.text;
+    std::string text = state.info.text;
     for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', end + 2)) {
         text.replace(end, 1, "\\n");
     }
-    out << '"' << text << "\" owner " << state.owner << " group " << state.group << " mode " << std::oct
-        << state.mode << std::dec << " links " << state.links << " flags " << state.flags << " attributes";
+    out << '"' << text << "\" owner " << state.info.owner << " group " << state.info.group << " mode " << std::oct
+        << state.info.mode << std::dec << " links " << state.links << " flags " << state.flags << " attributes";
     for (const auto& [name, value] : state.attributes) {
         out << ' ' << name << " (" << value.size() << " bytes)";
     }
@@ -105,7 +102,7 @@ filestate stateof(const std::string& path)
 {
     struct stat info {};
     ::stat(path.c_str(), &info);
-    filestate state{readfile(path), info.st_uid, info.st_gid, info.st_mode & 07777u, info.st_nlink, 0, {}};
+    filestate state{infoof(path), info.st_nlink, 0, {}};
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ::ioctl(descriptor, FS_IOC_GETFLAGS, &state.flags);
     ::close(descriptor);
